@@ -1,0 +1,34 @@
+// korvik: seals data files with an MD5 trailer and verifies sealed files.
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/batch_run.h"
+#include "app/command_line.h"
+#include "app/window_module.h"
+#include "checksum/digest_library.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_system.h"
+
+int main(int argc, char** argv) {
+  using namespace korvik;
+  PosixFileSystem files;
+  PosixProcess process;
+  PosixDriveInfo drives;
+  PosixLocale locale;
+  PosixClock clock;
+  LoadedDigestLibrary digest(DigestLibraryPath(process));
+  const Services services{files, process, drives, locale, digest};
+  WindowModule window(process.ProgramDirectory(), argc, argv);
+
+  const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0),
+                                           argv + argc);
+  const Status written =
+      Main(BatchServices{services, clock, window}, JoinArguments(arguments));
+  if (!written.ok()) {
+    std::fprintf(stderr, "korvik: cannot write the run log: %s\n",
+                 written.error().description().c_str());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,32 @@
+#include "app/run_log.h"
+
+#include <cstdio>
+
+namespace korvik {
+
+void RunLog::AddLine(std::string_view line) {
+  text_ += "\r\n";
+  text_ += line;
+}
+
+std::string FormatLogDate(const std::tm& date, char separator) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02d%c%02d%c%04d", date.tm_mday,
+                separator, date.tm_mon + 1, separator, date.tm_year + 1900);
+  return text;
+}
+
+Status WriteLogText(FileSystem& files, std::string_view text,
+                    const std::string& file_name) {
+  auto opened = files.Open(file_name, OpenMode::kAppend);
+  if (!opened.ok()) return opened.status();
+  ScopedFile file(files, *opened);
+  std::string record(text);
+  record += "\r\n";
+  if (Status written = files.Write(file.get(), record); !written.ok()) {
+    return written;
+  }
+  return file.Close();
+}
+
+}  // namespace korvik

@@ -1,0 +1,42 @@
+#include "app/window_module.h"
+
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/path.h"
+
+namespace korvik {
+namespace {
+
+bool HasDisplay() {
+  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY",
+                               "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(variable);
+    if (value != nullptr && value[0] != '\0') return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void WindowModule::Offer() {
+  if (!HasDisplay()) {
+    std::fputs("korvik: interactive mode needs a graphical display\n", stderr);
+    return;
+  }
+  const std::string module =
+      path::Join(program_directory_, kWindowModuleFileName);
+  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
+  auto entry = handle == nullptr ? nullptr
+                                 : reinterpret_cast<WindowEntryPoint>(
+                                       ::dlsym(handle, kWindowEntryPoint));
+  if (entry == nullptr) {
+    std::fprintf(stderr, "korvik: cannot load the window: %s\n", ::dlerror());
+    return;
+  }
+  entry(argc_, argv_);
+}
+
+}  // namespace korvik

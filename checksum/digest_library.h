@@ -1,0 +1,52 @@
+// The binding to the digest library file that computes MD5 digests.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "checksum/services.h"
+#include "platform/result.h"
+
+namespace korvik {
+
+inline constexpr std::string_view kDigestLibraryFileName = "korvik.DLL";
+inline constexpr std::size_t kDigestLength = 32;
+
+class DigestLibrary {
+ public:
+  virtual ~DigestLibrary() = default;
+
+  // Sets `digest` to the MD5 digest of the named file as 32 lower-case
+  // hexadecimal digits. A relative name resolves against the current
+  // directory.
+  virtual Status MDFile(const std::string& file_name, std::string& digest) = 0;
+};
+
+// The digest library loaded from its file on the first call.
+class LoadedDigestLibrary final : public DigestLibrary {
+ public:
+  explicit LoadedDigestLibrary(std::string library_path);
+  ~LoadedDigestLibrary() override;
+  LoadedDigestLibrary(const LoadedDigestLibrary&) = delete;
+  LoadedDigestLibrary& operator=(const LoadedDigestLibrary&) = delete;
+
+  Status MDFile(const std::string& file_name, std::string& digest) override;
+
+ private:
+  using MDFileFunction = int (*)(const char* file_name, char* digest);
+
+  Status Load();
+
+  std::string library_path_;
+  void* handle_ = nullptr;
+  MDFileFunction md_file_ = nullptr;
+};
+
+// Returns the path of the digest library file in the program's directory.
+std::string DigestLibraryPath(Process& process);
+
+// Determines whether the digest library file lies in the program's
+// directory, as an ordinary file.
+Expected<bool> DigestLibraryPresent(const Services& services);
+
+}  // namespace korvik

@@ -1,0 +1,38 @@
+#include "checksum/entries.h"
+
+#include "platform/path.h"
+
+namespace korvik {
+namespace {
+
+bool IsHidden(const std::string& path) {
+  return path::BaseName(path).starts_with('.');
+}
+
+Expected<bool> HasKind(FileSystem& files, const std::string& path,
+                       bool directories_match) {
+  if (path.empty() || IsHidden(path)) return false;
+  auto info = files.Stat(path);
+  if (!info.ok()) return info.error();
+  return info->kind == EntryKind::kRegular ||
+         (directories_match && info->kind == EntryKind::kDirectory);
+}
+
+}  // namespace
+
+Expected<bool> IsOrdinaryFile(FileSystem& files, const std::string& path) {
+  return HasKind(files, path, /*directories_match=*/false);
+}
+
+Expected<bool> IsOrdinaryEntry(FileSystem& files, const std::string& path) {
+  return HasKind(files, path, /*directories_match=*/true);
+}
+
+std::string TrimBlanks(std::string_view text) {
+  const auto first = text.find_first_not_of(' ');
+  if (first == std::string_view::npos) return "";
+  const auto last = text.find_last_not_of(' ');
+  return std::string(text.substr(first, last - first + 1));
+}
+
+}  // namespace korvik

@@ -1,0 +1,28 @@
+// Existence tests and text helpers shared by the checksum operations.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "platform/file_system.h"
+#include "platform/result.h"
+
+namespace korvik {
+
+// Determines whether `path` names an ordinary file: a regular file, links
+// followed, whose name does not mark it hidden (a leading "."). Devices,
+// FIFOs and sockets are system entries and never match; "*" and "?" are
+// plain characters.
+Expected<bool> IsOrdinaryFile(FileSystem& files, const std::string& path);
+
+// Determines whether `path` names an ordinary file or a directory that is
+// not hidden.
+Expected<bool> IsOrdinaryEntry(FileSystem& files, const std::string& path);
+
+// Returns `text` without the blanks (spaces, nothing else) at both ends.
+std::string TrimBlanks(std::string_view text);
+
+// The line end of every line the system writes.
+inline constexpr std::string_view kCrLf = "\r\n";
+
+}  // namespace korvik

@@ -1,0 +1,53 @@
+#include "checksum/digest_library.h"
+#include "checksum/entries.h"
+#include "checksum/operations.h"
+
+namespace korvik {
+namespace {
+
+constexpr char kInvalidName[] = "Invalid/Missing File Name!";
+constexpr char kLibraryMissing[] =
+    " Unexpected Error :  Checksum Library file korvik.DLL is missing.";
+constexpr char kRewriteFailed[] = "Error occured while trying to open file : ";
+constexpr char kFailure[] = "Error Generating Hash : ";
+
+}  // namespace
+
+bool GenerateHash(const Services& services, std::string& file_name,
+                  std::string& hash, std::string& message) {
+  auto fail = [&](std::string text) {
+    message = std::move(text);
+    hash.clear();
+    return false;
+  };
+  auto failure = [&](const Error& error) {
+    return fail(std::string(kFailure) + std::string(kCrLf) +
+                error.description());
+  };
+
+  file_name = NormalizePath(services, file_name);
+  if (file_name.empty()) return fail(kInvalidName);
+  auto ordinary = IsOrdinaryFile(services.files, TrimBlanks(file_name));
+  if (!ordinary.ok()) return failure(ordinary.error());
+  if (!*ordinary) return fail(kInvalidName);
+
+  auto present = DigestLibraryPresent(services);
+  if (!present.ok()) return failure(present.error());
+  if (!*present) return fail(kLibraryMissing);
+
+  auto rewritten = RewriteAsText(services, file_name);
+  if (!rewritten.ok()) return failure(rewritten.error());
+  if (!*rewritten) {
+    message = std::string(kRewriteFailed) + file_name;
+    return false;
+  }
+
+  hash.assign(kDigestLength, ' ');
+  if (Status digested = services.digest.MDFile(file_name, hash);
+      !digested.ok()) {
+    return failure(digested.error());
+  }
+  return true;
+}
+
+}  // namespace korvik

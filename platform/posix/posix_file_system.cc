@@ -1,0 +1,313 @@
+#include "platform/posix/posix_file_system.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+namespace korvik {
+namespace {
+
+// Large enough to keep system call costs out of sight, small enough to keep
+// memory flat.
+constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
+// copy_file_range moves data inside the kernel; each call is bounded so a
+// huge file is copied in steps the kernel can interrupt.
+constexpr std::uint64_t kKernelCopyChunk = std::uint64_t{1} << 30;
+
+Error ErrnoError(std::string_view action, std::string_view path) {
+  return Error::FromErrno(errno, action, path);
+}
+
+EntryInfo ToEntryInfo(const struct stat& st) {
+  EntryInfo info;
+  if (S_ISREG(st.st_mode)) {
+    info.kind = EntryKind::kRegular;
+  } else if (S_ISDIR(st.st_mode)) {
+    info.kind = EntryKind::kDirectory;
+  } else {
+    info.kind = EntryKind::kSystem;
+  }
+  info.size = static_cast<std::uint64_t>(st.st_size);
+  info.device = st.st_dev;
+  info.inode = st.st_ino;
+  info.mode = st.st_mode & 07777;
+  info.owner = st.st_uid;
+  info.group = st.st_gid;
+  return info;
+}
+
+int OpenFlags(OpenMode mode) {
+  // O_NONBLOCK keeps a FIFO from stalling the open; it is cleared again once
+  // the file is known to be regular.
+  constexpr int kCommon = O_CLOEXEC | O_NONBLOCK;
+  switch (mode) {
+    case OpenMode::kRead:
+      return kCommon | O_RDONLY;
+    case OpenMode::kReadWrite:
+      return kCommon | O_RDWR;
+    case OpenMode::kCreateShared:
+      return kCommon | O_RDWR | O_CREAT;
+    case OpenMode::kCreatePrivate:
+      return kCommon | O_RDWR | O_CREAT | O_NOFOLLOW;
+    case OpenMode::kAppend:
+      return kCommon | O_WRONLY | O_CREAT | O_APPEND;
+  }
+  return kCommon | O_RDONLY;
+}
+
+}  // namespace
+
+Expected<EntryInfo> PosixFileSystem::Stat(const std::string& path) {
+  struct stat st;
+  if (::stat(path.c_str(), &st) == 0) return ToEntryInfo(st);
+  if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
+    return EntryInfo{};
+  }
+  return ErrnoError("look up", path);
+}
+
+Expected<EntryInfo> PosixFileSystem::StatHandle(FileHandle file) {
+  struct stat st;
+  if (::fstat(file, &st) != 0) return NamedError(errno, "stat", file);
+  return ToEntryInfo(st);
+}
+
+Expected<std::string> PosixFileSystem::RealPath(const std::string& path) {
+  std::unique_ptr<char, decltype(&std::free)> resolved(
+      ::realpath(path.c_str(), nullptr), &std::free);
+  if (!resolved) return ErrnoError("resolve", path);
+  return std::string(resolved.get());
+}
+
+bool PosixFileSystem::MayWrite(const std::string& path) {
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+}
+
+Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
+                                           OpenMode mode) {
+  const mode_t permissions = mode == OpenMode::kCreatePrivate ? 0600 : 0666;
+  int fd;
+  do {
+    fd = ::open(path.c_str(), OpenFlags(mode), permissions);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return ErrnoError("open", path);
+  struct stat st{};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    const int code = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
+    ::close(fd);
+    return Error(code, "open '" + path + "': not a regular file");
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  if (mode == OpenMode::kRead) {
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
+  Remember(fd, path);
+  return fd;
+}
+
+Expected<FileHandle> PosixFileSystem::OpenDirectory(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ErrnoError("open directory", path);
+  Remember(fd, path);
+  return fd;
+}
+
+Expected<UniqueFile> PosixFileSystem::CreateUnique(
+    const std::string& directory, const std::string& prefix) {
+  std::string path = directory + "/" + prefix + "XXXXXX";
+  const int fd = ::mkostemp(path.data(), O_CLOEXEC);
+  if (fd < 0) return ErrnoError("create", path);
+  Remember(fd, path);
+  return UniqueFile{fd, path};
+}
+
+void PosixFileSystem::Remember(FileHandle file, const std::string& path) {
+  std::lock_guard lock(mutex_);
+  names_[file] = path;
+}
+
+Error PosixFileSystem::NamedError(int code, std::string_view action,
+                                  FileHandle file) {
+  std::lock_guard lock(mutex_);
+  const auto found = names_.find(file);
+  return Error::FromErrno(code, action,
+                          found == names_.end() ? "?" : found->second);
+}
+
+Status PosixFileSystem::Close(FileHandle file) {
+  Status status;
+  // Linux releases the descriptor even when close reports EINTR: no retry.
+  if (::close(file) != 0 && errno != EINTR) {
+    status = NamedError(errno, "close", file);
+  }
+  std::lock_guard lock(mutex_);
+  names_.erase(file);
+  return status;
+}
+
+Expected<std::size_t> PosixFileSystem::Read(FileHandle file,
+                                            std::span<char> buffer) {
+  ssize_t n;
+  do {
+    n = ::read(file, buffer.data(), buffer.size());
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return NamedError(errno, "read", file);
+  return static_cast<std::size_t>(n);
+}
+
+Expected<std::size_t> PosixFileSystem::ReadAt(FileHandle file,
+                                              std::span<char> buffer,
+                                              std::uint64_t offset) {
+  ssize_t n;
+  do {
+    n = ::pread(file, buffer.data(), buffer.size(),
+                static_cast<off_t>(offset));
+  } while (n < 0 && errno == EINTR);
+  if (n < 0) return NamedError(errno, "read", file);
+  return static_cast<std::size_t>(n);
+}
+
+Status PosixFileSystem::Write(FileHandle file, std::span<const char> data) {
+  while (!data.empty()) {
+    const ssize_t n = ::write(file, data.data(), data.size());
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return NamedError(errno, "write", file);
+    }
+    data = data.subspan(static_cast<std::size_t>(n));
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::WriteAt(FileHandle file, std::span<const char> data,
+                                std::uint64_t offset) {
+  while (!data.empty()) {
+    const ssize_t n =
+        ::pwrite(file, data.data(), data.size(), static_cast<off_t>(offset));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return NamedError(errno, "write", file);
+    }
+    data = data.subspan(static_cast<std::size_t>(n));
+    offset += static_cast<std::uint64_t>(n);
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::CopyRange(FileHandle source,
+                                  std::uint64_t source_offset,
+                                  FileHandle target,
+                                  std::uint64_t target_offset,
+                                  std::uint64_t length) {
+  bool in_kernel = true;
+  std::vector<char> buffer;
+  while (length > 0) {
+    if (in_kernel) {
+      auto in = static_cast<off_t>(source_offset);
+      auto out = static_cast<off_t>(target_offset);
+      const ssize_t n = ::copy_file_range(
+          source, &in, target, &out,
+          static_cast<std::size_t>(std::min(length, kKernelCopyChunk)), 0);
+      if (n > 0) {
+        source_offset += static_cast<std::uint64_t>(n);
+        target_offset += static_cast<std::uint64_t>(n);
+        length -= static_cast<std::uint64_t>(n);
+        continue;
+      }
+      if (n == 0) return Error(EIO, "copy: the file ended early");
+      if (errno == EINTR) continue;
+      if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
+          errno != EINVAL) {
+        return NamedError(errno, "copy to", target);
+      }
+      in_kernel = false;  // not across these file systems: copy by hand
+      buffer.resize(kCopyBufferSize);
+    }
+    const auto want =
+        static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    auto got = ReadAt(source, std::span(buffer.data(), want), source_offset);
+    if (!got.ok()) return got.status();
+    if (*got == 0) return Error(EIO, "copy: the file ended early");
+    Status written =
+        WriteAt(target, std::span(buffer.data(), *got), target_offset);
+    if (!written.ok()) return written;
+    source_offset += *got;
+    target_offset += *got;
+    length -= *got;
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::Truncate(FileHandle file, std::uint64_t length) {
+  if (::ftruncate(file, static_cast<off_t>(length)) != 0) {
+    return NamedError(errno, "truncate", file);
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::Sync(FileHandle file) {
+  if (::fsync(file) != 0 && errno != EINVAL) {  // EINVAL: cannot be synced
+    return NamedError(errno, "flush", file);
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::CopyAttributes(FileHandle file, const EntryInfo& like) {
+  mode_t mode = like.mode;
+  if (::fchown(file, like.owner, like.group) != 0 &&
+      ::fchown(file, static_cast<uid_t>(-1), like.group) != 0) {
+    // The group cannot be kept: never let the file's new group read what
+    // the old group could.
+    struct stat st;
+    if (::fstat(file, &st) == 0 && st.st_gid != like.group) mode &= ~070u;
+  }
+  if (::fchmod(file, mode) != 0) return NamedError(errno, "chmod", file);
+  return Status::Ok();
+}
+
+Status PosixFileSystem::Lock(FileHandle file) {
+  while (::flock(file, LOCK_EX) != 0) {
+    if (errno != EINTR) return NamedError(errno, "lock", file);
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::Rename(const std::string& from, const std::string& to) {
+  if (::rename(from.c_str(), to.c_str()) != 0) {
+    return ErrnoError("rename to '" + to + "' from", from);
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::Remove(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return ErrnoError("delete", path);
+  return Status::Ok();
+}
+
+Expected<std::vector<std::string>> PosixFileSystem::ListDirectory(
+    const std::string& path) {
+  struct CloseDir {
+    void operator()(DIR* dir) const { ::closedir(dir); }
+  };
+  std::unique_ptr<DIR, CloseDir> dir(::opendir(path.c_str()));
+  if (!dir) return ErrnoError("list", path);
+  std::vector<std::string> names;
+  errno = 0;
+  while (const dirent* entry = ::readdir(dir.get())) {
+    const std::string_view name(entry->d_name);
+    if (name != "." && name != "..") names.emplace_back(name);
+  }
+  if (errno != 0) return ErrnoError("list", path);
+  return names;
+}
+
+}  // namespace korvik

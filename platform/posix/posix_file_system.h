@@ -1,0 +1,50 @@
+// The file services on a POSIX kernel.
+#pragma once
+
+#include <mutex>
+#include <string>
+#include <unordered_map>
+
+#include "platform/file_system.h"
+
+namespace korvik {
+
+class PosixFileSystem : public FileSystem {
+ public:
+  Expected<EntryInfo> Stat(const std::string& path) override;
+  Expected<EntryInfo> StatHandle(FileHandle file) override;
+  Expected<std::string> RealPath(const std::string& path) override;
+  bool MayWrite(const std::string& path) override;
+  Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
+  Expected<FileHandle> OpenDirectory(const std::string& path) override;
+  Expected<UniqueFile> CreateUnique(const std::string& directory,
+                                    const std::string& prefix) override;
+  Status Close(FileHandle file) override;
+  Expected<std::size_t> Read(FileHandle file, std::span<char> buffer) override;
+  Expected<std::size_t> ReadAt(FileHandle file, std::span<char> buffer,
+                               std::uint64_t offset) override;
+  Status Write(FileHandle file, std::span<const char> data) override;
+  Status WriteAt(FileHandle file, std::span<const char> data,
+                 std::uint64_t offset) override;
+  Status CopyRange(FileHandle source, std::uint64_t source_offset,
+                   FileHandle target, std::uint64_t target_offset,
+                   std::uint64_t length) override;
+  Status Truncate(FileHandle file, std::uint64_t length) override;
+  Status Sync(FileHandle file) override;
+  Status CopyAttributes(FileHandle file, const EntryInfo& like) override;
+  Status Lock(FileHandle file) override;
+  Status Rename(const std::string& from, const std::string& to) override;
+  Status Remove(const std::string& path) override;
+  Expected<std::vector<std::string>> ListDirectory(
+      const std::string& path) override;
+
+ private:
+  void Remember(FileHandle file, const std::string& path);
+  // Returns the error of a call on an open file, named by its path.
+  Error NamedError(int code, std::string_view action, FileHandle file);
+
+  std::mutex mutex_;
+  std::unordered_map<FileHandle, std::string> names_;
+};
+
+}  // namespace korvik

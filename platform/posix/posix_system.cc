@@ -1,0 +1,118 @@
+#include "platform/posix/posix_system.h"
+
+#include <langinfo.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <clocale>
+#include <cstdlib>
+#include <cwchar>
+#include <cwctype>
+#include <memory>
+
+namespace korvik {
+
+std::string PosixProcess::ProgramDirectory() {
+  std::unique_ptr<char, decltype(&std::free)> self(
+      ::realpath("/proc/self/exe", nullptr), &std::free);
+  if (!self) return ".";
+  std::string path(self.get());
+  const auto slash = path.rfind('/');
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+Expected<std::string> PosixProcess::CurrentDirectory() {
+  std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0),
+                                                 &std::free);
+  if (!cwd) return Error::FromErrno(errno, "read", "current directory");
+  return std::string(cwd.get());
+}
+
+Status PosixProcess::SetCurrentDirectory(const std::string& path) {
+  if (::chdir(path.c_str()) != 0) {
+    return Error::FromErrno(errno, "change to", path);
+  }
+  return Status::Ok();
+}
+
+std::string PosixProcess::TempDirectory() {
+  const char* tmpdir = std::getenv("TMPDIR");
+  return tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
+}
+
+std::tm PosixClock::Now() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  ::localtime_r(&now, &local);
+  return local;
+}
+
+PosixLocale::PosixLocale() { std::setlocale(LC_TIME, ""); }
+
+char PosixLocale::DateSeparator() {
+  // The first character between two fields of the locale's date format,
+  // "/" in "%m/%d/%y", "." in "%d.%m.%Y".
+  const std::string_view format = ::nl_langinfo(D_FMT);
+  for (std::size_t i = 0; i + 2 < format.size(); ++i) {
+    if (format[i] != '%') continue;
+    const char next = format[i + 2];
+    if (next != '%' && !std::isalnum(static_cast<unsigned char>(next))) {
+      return next;
+    }
+  }
+  return '/';
+}
+
+std::string PosixLocale::FormatTime(const std::tm& time) {
+  char text[64];
+  const std::size_t length = std::strftime(text, sizeof text, "%X", &time);
+  return std::string(text, length);
+}
+
+std::string PosixLocale::ToUpper(const std::string& text) {
+  std::string upper;
+  upper.reserve(text.size());
+  std::mbstate_t state{};
+  for (std::size_t i = 0; i < text.size();) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (byte < 0x80) {
+      upper += (byte >= 'a' && byte <= 'z') ? static_cast<char>(byte - 32)
+                                            : static_cast<char>(byte);
+      ++i;
+      continue;
+    }
+    if (!ctype_loaded_) {
+      std::setlocale(LC_CTYPE, "");
+      ctype_loaded_ = true;
+    }
+    wchar_t wide;
+    const std::size_t length =
+        std::mbrtowc(&wide, text.data() + i, text.size() - i, &state);
+    if (length == 0 || length > text.size() - i) {  // not a character here
+      upper += text[i++];
+      state = std::mbstate_t{};
+      continue;
+    }
+    char encoded[MB_LEN_MAX];
+    std::mbstate_t out_state{};
+    const std::size_t out_length =
+        std::wcrtomb(encoded, static_cast<wchar_t>(std::towupper(wide)),
+                     &out_state);
+    if (out_length == static_cast<std::size_t>(-1)) {
+      upper.append(text, i, length);
+    } else {
+      upper.append(encoded, out_length);
+    }
+    i += length;
+  }
+  return upper;
+}
+
+std::string PosixDriveInfo::DriveName(const std::string&) { return ""; }
+
+Expected<Drive> PosixDriveInfo::FindDrive(const std::string& drive_name) {
+  return Error(ENODEV, "no drive named '" + drive_name + "'");
+}
+
+}  // namespace korvik

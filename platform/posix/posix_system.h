@@ -1,0 +1,43 @@
+// The running system's services on Linux.
+#pragma once
+
+#include "platform/system.h"
+
+namespace korvik {
+
+class PosixProcess : public Process {
+ public:
+  std::string ProgramDirectory() override;
+  Expected<std::string> CurrentDirectory() override;
+  Status SetCurrentDirectory(const std::string& path) override;
+  std::string TempDirectory() override;
+};
+
+class PosixClock : public Clock {
+ public:
+  std::tm Now() override;
+};
+
+// Formats dates and times by the user's LC_TIME settings. Upper-casing
+// loads LC_CTYPE only once a text holds a byte beyond ASCII, so that runs on
+// plain names do no locale work for it.
+class PosixLocale : public Locale {
+ public:
+  PosixLocale();
+  char DateSeparator() override;
+  std::string FormatTime(const std::tm& time) override;
+  std::string ToUpper(const std::string& text) override;
+
+ private:
+  bool ctype_loaded_ = false;
+};
+
+// Linux reaches network file systems through their mount paths, which are
+// already the names that stay valid: no path names a drive.
+class PosixDriveInfo : public DriveInfo {
+ public:
+  std::string DriveName(const std::string& path) override;
+  Expected<Drive> FindDrive(const std::string& drive_name) override;
+};
+
+}  // namespace korvik
