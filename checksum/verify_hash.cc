@@ -54,33 +54,33 @@ bool RefusesNewFiles(int code) {
 Status WorkFile::Create(const std::string& data_file,
                         const std::string& temp_directory) {
   Status beside = CreateBeside(data_file);
-  if (beside.ok() || !RefusesNewFiles(beside.error().code())) return beside;
-  return CreateInTemp(data_file, temp_directory);
+  const bool refused = !beside.ok() && handle_ < 0 &&
+                       RefusesNewFiles(beside.error().code());
+  return refused ? CreateInTemp(data_file, temp_directory) : beside;
 }
 
 Status WorkFile::CreateBeside(const std::string& data_file) {
   const std::string path = data_file + kVerifyWorkFileSuffix;
   // Verifications of one file at the same time take turns on its work file:
   // a turn starts once the lock is held on the file that bears the name.
+  // Where the file system offers no locks, the turn is not guarded.
   for (;;) {
     auto opened = files_.Open(path, OpenMode::kCreatePrivate);
     if (!opened.ok()) return opened.status();
-    ScopedFile file(files_, *opened);
-    if (Status locked = files_.Lock(*opened); !locked.ok()) return locked;
-    auto held = files_.StatHandle(*opened);
+    (void)files_.Lock(*opened);
+    handle_ = *opened;
+    path_ = path;
+    auto held = files_.StatHandle(handle_);
     if (!held.ok()) return held.status();
     auto named = files_.Stat(path);
     if (!named.ok()) return named.status();
-    if (named->kind == EntryKind::kMissing || named->inode != held->inode ||
-        named->device != held->device) {
-      continue;  // the previous holder removed it: take the new one
+    if (named->kind != EntryKind::kMissing && named->inode == held->inode &&
+        named->device == held->device) {
+      return files_.Truncate(handle_, 0);
     }
-    if (Status emptied = files_.Truncate(*opened, 0); !emptied.ok()) {
-      return emptied;
-    }
-    handle_ = file.Release();
-    path_ = path;
-    return Status::Ok();
+    // The previous holder removed it: the name is not ours to remove.
+    (void)files_.Close(handle_);
+    handle_ = -1;
   }
 }
 

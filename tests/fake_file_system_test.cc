@@ -1,0 +1,141 @@
+#include "tests/fake_file_system.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <span>
+#include <string>
+
+#include "tests/faulty_file_system.h"
+
+namespace korvik {
+namespace {
+
+using ::testing::ElementsAre;
+
+std::span<const char> Bytes(const std::string& text) { return text; }
+
+TEST(FakeFileSystemTest, FollowsLinksAndReportsLoops) {
+  FakeFileSystem fs;
+  fs.AddFile("/d/a.txt", "abc");
+  fs.AddSymlink("/d/link", "a.txt");
+  fs.AddSymlink("/d/dangling", "/nowhere");
+  fs.AddSymlink("/d/loop1", "loop2");
+  fs.AddSymlink("/d/loop2", "loop1");
+
+  EXPECT_EQ(fs.Stat("/d/link")->size, 3u);
+  EXPECT_EQ(*fs.RealPath("/d/./link"), "/d/a.txt");
+  EXPECT_EQ(fs.Stat("/d/dangling")->kind, EntryKind::kMissing);
+  EXPECT_EQ(fs.Stat("/d/loop1")->kind, EntryKind::kMissing);
+  EXPECT_EQ(fs.Open("/d/loop1", OpenMode::kRead).error().code(), ELOOP);
+  EXPECT_EQ(fs.RealPath("/d/loop1").error().code(), ELOOP);
+  EXPECT_EQ(fs.Open("/d/link", OpenMode::kCreatePrivate).error().code(), ELOOP);
+  fs.set_current_directory("/d");
+  EXPECT_EQ(fs.Contents("link"), "abc");
+}
+
+TEST(FakeFileSystemTest, RefusesToOpenDirectoriesAndSystemEntries) {
+  FakeFileSystem fs;
+  fs.AddDirectory("/d");
+  fs.AddSystemEntry("/dev/fifo");
+  EXPECT_EQ(fs.Stat("/dev/fifo")->kind, EntryKind::kSystem);
+  EXPECT_EQ(fs.Open("/d", OpenMode::kRead).error().code(), EISDIR);
+  EXPECT_EQ(fs.Open("/dev/fifo", OpenMode::kRead).error().code(), ENXIO);
+  EXPECT_EQ(fs.Stat("/d/missing")->kind, EntryKind::kMissing);
+  EXPECT_EQ(fs.Remove("/d/missing").error().code(), ENOENT);
+}
+
+TEST(FakeFileSystemTest, RenameReplacesTargetButNotAcrossDevices) {
+  FakeFileSystem fs;
+  fs.AddFile("/d/new", "new");
+  fs.AddFile("/d/old", "old");
+  fs.AddDirectory("/mnt", 2);
+  fs.AddFile("/mnt/x", "x");
+
+  const Status crossing = fs.Rename("/d/new", "/mnt/new");
+  ASSERT_FALSE(crossing.ok());
+  EXPECT_EQ(crossing.error().code(), EXDEV);
+  EXPECT_EQ(fs.Stat("/mnt/x")->device, 2u);
+  ASSERT_TRUE(fs.Rename("/d/new", "/d/old").ok());
+  EXPECT_EQ(fs.Contents("/d/old"), "new");
+  EXPECT_THAT(fs.Files(), ElementsAre("/d/old", "/mnt/x"));
+  EXPECT_THAT(*fs.ListDirectory("/"), ElementsAre("d", "mnt"));
+  EXPECT_THAT(fs.calls(),
+              ElementsAre("Rename /d/new /mnt/new", "Rename /d/new /d/old"));
+}
+
+TEST(FakeFileSystemTest, ChecksPermissionsUnlessRoot) {
+  FakeFileSystem fs;
+  fs.AddFile("/d/ro", "x", 0444);
+  fs.AddFile("/locked/f", "x");
+  fs.SetMode("/locked", 0555);
+
+  EXPECT_FALSE(fs.MayWrite("/d/ro"));
+  EXPECT_EQ(fs.Open("/d/ro", OpenMode::kReadWrite).error().description(),
+            "open '/d/ro': Permission denied");
+  EXPECT_EQ(fs.Remove("/locked/f").error().code(), EACCES);
+  EXPECT_EQ(fs.CreateUnique("/locked", "t").error().code(), EACCES);
+  fs.set_root(true);
+  EXPECT_TRUE(fs.MayWrite("/d/ro"));
+  EXPECT_TRUE(fs.Remove("/locked/f").ok());
+}
+
+TEST(FakeFileSystemTest, CatchesASecondLockOnOneFile) {
+  FakeFileSystem fs;
+  fs.AddFile("/d/log", "");
+  const FileHandle first = *fs.Open("/d/log", OpenMode::kAppend);
+  const FileHandle second = *fs.Open("/d/log", OpenMode::kAppend);
+  ASSERT_TRUE(fs.Lock(first).ok());
+  EXPECT_EQ(fs.Lock(second).error().code(), EDEADLK);
+  ASSERT_TRUE(fs.Close(first).ok());
+  EXPECT_TRUE(fs.Lock(second).ok());
+  EXPECT_TRUE(fs.Close(second).ok());
+  EXPECT_EQ(fs.OpenHandleCount(), 0u);
+}
+
+TEST(FakeFileSystemTest, ReadsWritesAndCopiesLikeTheKernel) {
+  FakeFileSystem fs;
+  fs.AddFile("/d/a", "abc");
+  const FileHandle source = *fs.Open("/d/a", OpenMode::kRead);
+  const auto target = *fs.CreateUnique("/d", "t");
+  EXPECT_EQ(target.path, "/d/t000001");
+
+  char buffer[2];
+  EXPECT_EQ(*fs.Read(source, buffer), 2u);
+  EXPECT_EQ(*fs.ReadAt(source, buffer, 0), 2u);
+  EXPECT_EQ(*fs.Read(source, buffer), 1u);
+  EXPECT_EQ(buffer[0], 'c');
+  ASSERT_TRUE(fs.WriteAt(target.handle, Bytes("z"), 2).ok());
+  EXPECT_EQ(fs.Contents(target.path), std::string("\0\0z", 3));
+  const Status copied = fs.CopyRange(source, 1, target.handle, 0, 5);
+  EXPECT_EQ(copied.error().code(), EIO);
+  EXPECT_EQ(fs.Contents(target.path), "bcz");
+  EXPECT_TRUE(fs.Close(source).ok());
+  EXPECT_TRUE(fs.Close(target.handle).ok());
+}
+
+TEST(FaultyFileSystemTest, FailsExactlyTheChosenCall) {
+  FakeFileSystem fake;
+  fake.AddFile("/d/a", "abc");
+  FaultyFileSystem fs(fake);
+  fs.FailCall(2, EIO);
+
+  EXPECT_TRUE(fs.Stat("/d/a").ok());
+  EXPECT_EQ(fs.Open("/d/a", OpenMode::kRead).error().description(),
+            "open '/d/a': Input/output error");
+  const auto file = fs.Open("/d/a", OpenMode::kRead);
+  ASSERT_TRUE(file.ok());
+  EXPECT_EQ(fs.call_count(), 3u);
+
+  fs.FailAllMatching("Close", EIO);
+  EXPECT_EQ(fs.Close(*file).error().description(),
+            "close '/d/a': Input/output error");
+  EXPECT_EQ(fake.OpenHandleCount(), 0u);
+  fs.Reset();
+  EXPECT_TRUE(fs.Rename("/d/a", "/d/b").ok());
+  EXPECT_EQ(fs.call_count(), 1u);
+}
+
+}  // namespace
+}  // namespace korvik

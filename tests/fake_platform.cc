@@ -1,0 +1,98 @@
+#include "tests/fake_platform.h"
+
+#include <openssl/evp.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/path.h"
+
+namespace korvik {
+
+Status FakeProcess::SetCurrentDirectory(const std::string& path) {
+  auto info = files_.Stat(path);
+  if (!info.ok()) return info.status();
+  if (info->kind != EntryKind::kDirectory) {
+    return Error::FromErrno(ENOTDIR, "change to", path);
+  }
+  files_.set_current_directory(path);
+  return Status::Ok();
+}
+
+std::tm FakeClock::Now() {
+  std::tm time{};
+  time.tm_mday = 6;
+  time.tm_mon = 11;
+  time.tm_year = 126;
+  time.tm_hour = 14;
+  time.tm_min = 5;
+  time.tm_sec = 9 + readings++ / 2;
+  return time;
+}
+
+std::string FakeLocale::FormatTime(const std::tm& time) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.tm_hour,
+                time.tm_min, time.tm_sec);
+  return text;
+}
+
+std::string FakeLocale::ToUpper(const std::string& text) {
+  std::string upper = text;
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  }
+  return upper;
+}
+
+std::string FakeDriveInfo::DriveName(const std::string& path) {
+  if (!network_drive.empty() && path.starts_with(network_drive)) {
+    return network_drive;
+  }
+  return "";
+}
+
+Expected<Drive> FakeDriveInfo::FindDrive(const std::string& drive_name) {
+  if (fail_lookup) return Error(ENODEV, "no drive " + drive_name);
+  return Drive{drive_name == network_drive, share_name};
+}
+
+Status FakeDigestLibrary::MDFile(const std::string& file_name,
+                                 std::string& digest) {
+  ++calls;
+  if (fail) return Error(EIO, "digest '" + file_name + "': I/O error");
+  auto info = files_.Stat(file_name);
+  if (!info.ok() || info->kind != EntryKind::kRegular) {
+    return Error::FromErrno(ENOENT, "digest", file_name);
+  }
+  digest = Md5Hex(files_.Contents(file_name));
+  return Status::Ok();
+}
+
+std::string Md5Hex(std::string_view data) {
+  unsigned char raw[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  EVP_Digest(data.data(), data.size(), raw, &length, EVP_md5(), nullptr);
+  std::string hex;
+  char pair[3];
+  for (unsigned int i = 0; i < length; ++i) {
+    std::snprintf(pair, sizeof pair, "%02x", raw[i]);
+    hex += pair;
+  }
+  return hex;
+}
+
+FakeWorld::FakeWorld() {
+  files.AddDirectory("/work");
+  files.AddDirectory("/tmp");
+  files.AddDirectory(process.program_directory);
+  files.set_current_directory("/work");
+  InstallDigestLibrary();
+}
+
+void FakeWorld::InstallDigestLibrary() {
+  files.AddFile(path::Join(process.program_directory, kDigestLibraryFileName),
+                "library", 0755);
+}
+
+}  // namespace korvik

@@ -1,0 +1,103 @@
+// Stand-ins for the running system's services, and a bundle that wires them
+// with an in-memory file system into the services of the operations.
+#pragma once
+
+#include <ctime>
+#include <string>
+
+#include "app/batch_run.h"
+#include "checksum/digest_library.h"
+#include "checksum/services.h"
+#include "platform/system.h"
+#include "tests/fake_file_system.h"
+#include "tests/faulty_file_system.h"
+
+namespace korvik {
+
+class FakeProcess : public Process {
+ public:
+  explicit FakeProcess(FakeFileSystem& files) : files_(files) {}
+  std::string ProgramDirectory() override { return program_directory; }
+  Expected<std::string> CurrentDirectory() override {
+    return files_.current_directory();
+  }
+  Status SetCurrentDirectory(const std::string& path) override;
+  std::string TempDirectory() override { return "/tmp"; }
+
+  std::string program_directory = "/opt/korvik";
+
+ private:
+  FakeFileSystem& files_;
+};
+
+// Starts at 06/12/2026 14:05:09 and ticks one second every second reading,
+// so that a date and a time read together fall in the same second.
+class FakeClock : public Clock {
+ public:
+  std::tm Now() override;
+  int readings = 0;
+};
+
+// The C locale: "/" between date fields, 24-hour time, ASCII upper case.
+class FakeLocale : public Locale {
+ public:
+  char DateSeparator() override { return separator; }
+  std::string FormatTime(const std::tm& time) override;
+  std::string ToUpper(const std::string& text) override;
+  char separator = '/';
+};
+
+// Drives under /mnt/<letter> are mapped network shares when listed here.
+class FakeDriveInfo : public DriveInfo {
+ public:
+  std::string DriveName(const std::string& path) override;
+  Expected<Drive> FindDrive(const std::string& drive_name) override;
+  std::string network_drive;  // e.g. "/mnt/z"
+  std::string share_name;     // e.g. "//srv/pub"
+  bool fail_lookup = false;
+};
+
+// MD5 of a file in the in-memory file system, as the digest library file
+// computes it on disk.
+class FakeDigestLibrary : public DigestLibrary {
+ public:
+  explicit FakeDigestLibrary(FakeFileSystem& files) : files_(files) {}
+  Status MDFile(const std::string& file_name, std::string& digest) override;
+  int calls = 0;
+  bool fail = false;
+
+ private:
+  FakeFileSystem& files_;
+};
+
+class FakeInteractiveMode : public InteractiveMode {
+ public:
+  void Offer() override { ++offers; }
+  int offers = 0;
+};
+
+// Returns the lower-case hexadecimal MD5 digest of `data`.
+std::string Md5Hex(std::string_view data);
+
+// A machine in memory: a program directory holding the digest library, a
+// current directory /work, and every service faked. Operations reach the
+// files through `faulty`, which passes calls on until told to fail one.
+struct FakeWorld {
+  FakeWorld();
+
+  // Adds the digest library file to the program directory.
+  void InstallDigestLibrary();
+
+  FakeFileSystem files;
+  FaultyFileSystem faulty{files};
+  FakeProcess process{files};
+  FakeDriveInfo drives;
+  FakeLocale locale;
+  FakeClock clock;
+  FakeDigestLibrary digest{files};
+  FakeInteractiveMode interactive;
+  Services services{faulty, process, drives, locale, digest};
+  BatchServices batch{services, clock, interactive};
+};
+
+}  // namespace korvik

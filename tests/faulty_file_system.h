@@ -1,0 +1,80 @@
+// A file system that forwards to another one and makes chosen calls fail,
+// so tests can reach every error path of an operation: run it once to count
+// its calls, then once for each call k with FailCall(k, ...).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/file_system.h"
+
+namespace korvik {
+
+class FaultyFileSystem : public FileSystem {
+ public:
+  explicit FaultyFileSystem(FileSystem& base) : base_(base) {}
+
+  // Makes call number `k` (1-based, counted from construction or Reset)
+  // fail with errno `code` instead of reaching the wrapped file system.
+  void FailCall(std::size_t k, int code);
+  // Makes every call of `method`, named as in FileSystem ("Rename"), fail.
+  void FailAllMatching(std::string method, int code);
+  // Counts from zero again and forgets every failure asked for.
+  void Reset();
+  std::size_t call_count() const { return call_count_; }
+  // Returns the description of the last failure injected, or "".
+  const std::string& injected() const { return injected_; }
+
+  // A failed call reports Error::FromErrno(code, the method's name in lower
+  // case, the path it names or the path its handle was opened with). A
+  // failed MayWrite answers false; a failed Close still closes the handle.
+  Expected<EntryInfo> Stat(const std::string& path) override;
+  Expected<EntryInfo> StatHandle(FileHandle file) override;
+  Expected<std::string> RealPath(const std::string& path) override;
+  bool MayWrite(const std::string& path) override;
+  Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
+  Expected<FileHandle> OpenDirectory(const std::string& path) override;
+  Expected<UniqueFile> CreateUnique(const std::string& directory,
+                                    const std::string& prefix) override;
+  Status Close(FileHandle file) override;
+  Expected<std::size_t> Read(FileHandle file, std::span<char> buffer) override;
+  Expected<std::size_t> ReadAt(FileHandle file, std::span<char> buffer,
+                               std::uint64_t offset) override;
+  Status Write(FileHandle file, std::span<const char> data) override;
+  Status WriteAt(FileHandle file, std::span<const char> data,
+                 std::uint64_t offset) override;
+  // Names the source's path when it fails.
+  Status CopyRange(FileHandle source, std::uint64_t source_offset,
+                   FileHandle target, std::uint64_t target_offset,
+                   std::uint64_t length) override;
+  Status Truncate(FileHandle file, std::uint64_t length) override;
+  Status Sync(FileHandle file) override;
+  Status CopyAttributes(FileHandle file, const EntryInfo& like) override;
+  Status Lock(FileHandle file) override;
+  // Names `from` when it fails.
+  Status Rename(const std::string& from, const std::string& to) override;
+  Status Remove(const std::string& path) override;
+  Expected<std::vector<std::string>> ListDirectory(
+      const std::string& path) override;
+
+ private:
+  // Counts a call; returns the error it must report, if it is to fail.
+  std::optional<Error> Fault(std::string_view method, std::string_view path);
+  std::optional<Error> Fault(std::string_view method, FileHandle file);
+
+  FileSystem& base_;
+  std::size_t call_count_ = 0;
+  std::string injected_;
+  std::map<std::size_t, int> failing_calls_;    // call number to errno
+  std::map<std::string, int> failing_methods_;  // lower-case name to errno
+  std::unordered_map<FileHandle, std::string> paths_;
+};
+
+}  // namespace korvik

@@ -1,0 +1,208 @@
+#include <gtest/gtest.h>
+
+#include <cerrno>
+
+#include "checksum/line_ends.h"
+#include "checksum/operations.h"
+#include "tests/fake_platform.h"
+
+namespace korvik {
+namespace {
+
+constexpr char kData[] = "/data/orders.txt";
+constexpr char kWork[] = "/work/~~~~MD5.TMP";
+
+class RewriteAsTextTest : public testing::Test {
+ protected:
+  Expected<bool> Rewrite(
+      RewriteStrategy strategy = RewriteStrategy::kMinimal) {
+    return RewriteAsText(world_.services, kData, strategy);
+  }
+  bool RewriteOk() {
+    auto result = Rewrite();
+    return result.ok() && *result;
+  }
+
+  FakeWorld world_;
+  FakeFileSystem& files_ = world_.files;
+};
+
+TEST_F(RewriteAsTextTest, EveryStrategyWritesTheSameBytes) {
+  for (const std::string input :
+       {"a\r\nb\r\n", "a\r\nb", "a\rb", "a\nb", "\r\n", "a\r", "\r\r\r",
+        "x\ny\rz\r\n\n"}) {
+    for (auto strategy :
+         {RewriteStrategy::kMinimal, RewriteStrategy::kAlwaysWhole}) {
+      SCOPED_TRACE(testing::PrintToString(input));
+      files_.AddFile(kData, input);
+      auto result = Rewrite(strategy);
+      ASSERT_TRUE(result.ok());
+      EXPECT_TRUE(*result);
+      EXPECT_EQ(files_.Contents(kData), RewriteLines(input));
+      EXPECT_FALSE(files_.Exists(kWork));
+      EXPECT_EQ(files_.OpenHandleCount(), 0u);
+    }
+  }
+}
+
+TEST_F(RewriteAsTextTest, WritesNothingWhenTheBytesWouldNotChange) {
+  files_.AddFile(kData, "a\r\nb\r\n");
+  ASSERT_TRUE(RewriteOk());
+  for (const std::string& call : files_.calls()) {
+    EXPECT_TRUE(call.find(kData) == std::string::npos ||
+                call.starts_with("Open") || call.starts_with("Lock"))
+        << call;
+  }
+}
+
+TEST_F(RewriteAsTextTest, AppendsAMissingFinalLineEndInPlace) {
+  files_.AddFile(kData, "a\nb");
+  ASSERT_TRUE(RewriteOk());
+  EXPECT_EQ(files_.Contents(kData), "a\nb\r\n");
+  for (const std::string& call : files_.calls()) {
+    EXPECT_FALSE(call.starts_with("Rename")) << call;
+  }
+}
+
+TEST_F(RewriteAsTextTest, EmptyFileIsRefusedAndUntouched) {
+  files_.AddFile(kData, "");
+  auto result = Rewrite();
+  ASSERT_TRUE(result.ok());
+  EXPECT_FALSE(*result);
+  EXPECT_EQ(files_.Contents(kData), "");
+  EXPECT_FALSE(files_.Exists(kWork));
+}
+
+TEST_F(RewriteAsTextTest, MissingFileLeavesALeftoverWorkFileAlone) {
+  files_.AddFile(kWork, "leftover");
+  auto result = Rewrite();
+  ASSERT_TRUE(result.ok());
+  EXPECT_FALSE(*result);
+  EXPECT_EQ(files_.Contents(kWork), "leftover");
+}
+
+TEST_F(RewriteAsTextTest, DirectoriesHiddenFilesAndSystemEntriesAreRefused) {
+  files_.AddDirectory("/data/dir");
+  files_.AddFile("/data/.hidden", "a\rb");
+  files_.AddSystemEntry("/data/fifo");
+  for (const char* name : {"/data/dir", "/data/.hidden", "/data/fifo", ""}) {
+    auto result = RewriteAsText(world_.services, name);
+    ASSERT_TRUE(result.ok());
+    EXPECT_FALSE(*result) << name;
+  }
+  EXPECT_EQ(files_.Contents("/data/.hidden"), "a\rb");
+}
+
+TEST_F(RewriteAsTextTest, RemovesALeftoverWorkFile) {
+  files_.AddFile(kWork, "leftover from a stopped run");
+  files_.AddFile(kData, "a\rb");
+  ASSERT_TRUE(RewriteOk());
+  EXPECT_FALSE(files_.Exists(kWork));
+}
+
+TEST_F(RewriteAsTextTest, LeftoverThatCannotBeRemovedIsAnErrorForTheCaller) {
+  files_.AddFile(kWork, "leftover");
+  files_.AddFile(kData, "a\rb");
+  world_.faulty.FailAllMatching("Remove", EBUSY);
+  auto result = Rewrite();
+  ASSERT_FALSE(result.ok());
+  EXPECT_EQ(result.error().code(), EBUSY);
+  EXPECT_EQ(files_.Contents(kData), "a\rb");
+}
+
+TEST_F(RewriteAsTextTest, ReadOnlyFileIsRefusedBeforeAnythingIsWritten) {
+  files_.AddFile(kData, "a\rb", 0444);
+  auto result = Rewrite();
+  ASSERT_TRUE(result.ok());
+  EXPECT_FALSE(*result);
+  EXPECT_EQ(files_.Contents(kData), "a\rb");
+  EXPECT_FALSE(files_.Exists(kWork));
+}
+
+TEST_F(RewriteAsTextTest, KeepsThePermissionsOfTheDataFile) {
+  files_.AddFile(kData, "a\rb", 0600);
+  ASSERT_TRUE(RewriteOk());
+  EXPECT_EQ(files_.Mode(kData), 0600u);
+}
+
+TEST_F(RewriteAsTextTest, RewritesTheTargetOfASymbolicLink) {
+  files_.AddFile("/data/real.txt", "a\rb");
+  files_.AddSymlink(kData, "/data/real.txt");
+  ASSERT_TRUE(RewriteOk());
+  EXPECT_EQ(files_.Contents("/data/real.txt"), "a\r\nb\r\n");
+  auto link = files_.RealPath(kData);
+  ASSERT_TRUE(link.ok());
+  EXPECT_EQ(*link, "/data/real.txt");
+}
+
+TEST_F(RewriteAsTextTest, RefusesTheWorkFileItselfAndKeepsItsContent) {
+  files_.AddFile(kWork, "a\rb");
+  auto result = RewriteAsText(world_.services, kWork);
+  ASSERT_TRUE(result.ok());
+  EXPECT_FALSE(*result);
+  EXPECT_EQ(files_.Contents(kWork), "a\rb");
+}
+
+TEST_F(RewriteAsTextTest, WorksBesideTheDataFileWhenTheCurrentDirectoryIsReadOnly) {
+  files_.SetMode("/work", 0555);
+  files_.AddFile(kData, "a\rb");
+  ASSERT_TRUE(RewriteOk());
+  EXPECT_EQ(files_.Contents(kData), "a\r\nb\r\n");
+  EXPECT_EQ(files_.Files(), std::vector<std::string>(
+                                {kData, "/opt/korvik/korvik.DLL"}));
+}
+
+TEST_F(RewriteAsTextTest, CopiesAcrossFileSystemsThroughAFileBesideTheData) {
+  files_.AddDirectory("/data", 2);
+  files_.AddFile(kData, "a\rb", 0640);
+  ASSERT_TRUE(RewriteOk());
+  EXPECT_EQ(files_.Contents(kData), "a\r\nb\r\n");
+  EXPECT_EQ(files_.Mode(kData), 0640u);
+  EXPECT_EQ(files_.Files(), std::vector<std::string>(
+                                {kData, "/opt/korvik/korvik.DLL"}));
+}
+
+// A failure of any file call leaves the data file as it was or completely
+// rewritten, and no work file behind.
+class RewriteFailureTest
+    : public RewriteAsTextTest,
+      public testing::WithParamInterface<std::tuple<bool, int>> {};
+
+TEST_P(RewriteFailureTest, DataFileIsWholeAfterAFailureAtEveryCall) {
+  const auto [other_device, code] = GetParam();
+  const std::string original = "first\rsecond\r\nthird";
+  const std::string rewritten = RewriteLines(original);
+  if (other_device) files_.AddDirectory("/data", 2);
+  files_.AddFile(kData, original);
+  ASSERT_TRUE(RewriteOk());
+  const std::size_t calls = world_.faulty.call_count();
+  ASSERT_GT(calls, 5u);
+
+  for (std::size_t k = 1; k <= calls; ++k) {
+    SCOPED_TRACE("failing call " + std::to_string(k));
+    files_.AddFile(kData, original);
+    world_.faulty.Reset();
+    world_.faulty.FailCall(k, code);
+    auto result = Rewrite();
+    const std::string now = files_.Contents(kData);
+    EXPECT_TRUE(now == original || now == rewritten);
+    if (result.ok() && *result) {
+      EXPECT_EQ(now, rewritten);
+    }
+    // Only a failed removal of the work file itself leaves it behind; the
+    // next run removes it.
+    if (world_.faulty.injected().starts_with("remove '/work/~~~~MD5.TMP'")) {
+      ASSERT_TRUE(files_.Remove(kWork).ok());
+    }
+    EXPECT_EQ(files_.Files(), std::vector<std::string>(
+                                  {kData, "/opt/korvik/korvik.DLL"}));
+    EXPECT_EQ(files_.OpenHandleCount(), 0u);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Failures, RewriteFailureTest,
+    testing::Combine(testing::Bool(), testing::Values(EIO, ENOSPC, EACCES)));
+
+}  // namespace
+}  // namespace korvik

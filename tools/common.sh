@@ -1,0 +1,39 @@
+# Shared by the project's commands: installing what is missing from
+# Debian's packages and configuring a build tree.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+
+# Debian packages the build, the tests and the benchmark need.
+PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  libssl-dev libgtest-dev libgmock-dev
+  qt6-base-dev libgl-dev xvfb xauth fonts-liberation
+  clang libclang-rt-14-dev
+  dos2unix time
+)
+
+as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+install_dependencies() {
+  local missing=()
+  for package in "${PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
+      grep -q 'install ok installed' || missing+=("$package")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    as_root apt-get update -qq
+    as_root env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+  local dir=$1
+  shift
+  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
+  cmake --build "$dir" -j "$(nproc)"
+}
