@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 
 namespace korvik {
@@ -77,6 +78,36 @@ TEST(LineEndWriterTest, CrLfSplitAcrossManyBlocksStaysOneLineEnd) {
   }
   writer.Finish(output);
   EXPECT_EQ(output, "a\r\n\r\nb\r\n");
+}
+
+// Long random texts drawn from a few bytes, so that CR and LF meet in every
+// arrangement, also across the 16-byte steps of the vectorised scan.
+TEST(LineEndScannerTest, AgreesWithTheWriterOnLongRandomTexts) {
+  std::mt19937 random(20261207);
+  const char alphabet[] = {'\r', '\n', 'a', '\r'};
+  for (int round = 0; round < 2000; ++round) {
+    std::string text(1 + random() % 200, ' ');
+    for (char& c : text) c = alphabet[random() % 4];
+    if (round % 2 == 0) text = RewriteLines(text);  // mostly clean input
+    if (round % 4 == 0 && text.size() > 40) text[random() % 40] = '\r';
+
+    LineEndScanner scanner;
+    const std::size_t cut = random() % (text.size() + 1);
+    const std::string_view data(text);
+    if (scanner.Feed(data.substr(0, cut))) scanner.Feed(data.substr(cut));
+    const std::string rewritten = RewriteLines(text);
+    switch (scanner.Result()) {
+      case LineEndChange::kNone:
+        EXPECT_EQ(rewritten, text);
+        break;
+      case LineEndChange::kAppend:
+        EXPECT_EQ(rewritten, text + std::string(scanner.Suffix()));
+        break;
+      case LineEndChange::kRewrite:
+        EXPECT_NE(rewritten.substr(0, text.size()), text);
+        break;
+    }
+  }
 }
 
 }  // namespace
