@@ -45,7 +45,8 @@ Status BatchRun::Run(const std::string& command_text) {
   auto dispatched = Dispatch(command_text);
   if (dispatched.ok() && *dispatched) return Status::Ok();
   const bool caught = !dispatched.ok();
-  if (caught) log_.AddLine("Unexpected Error : " + dispatched.error().description());
+  if (caught)
+    log_.AddLine("Unexpected Error : " + dispatched.error().description());
 
   log_.AddLine(success_ ? "Result : Successful." : "Result : Failed!");
   log_.AddLine(message_.empty() ? "" : "Message : " + message_);

@@ -11,8 +11,8 @@ void RunLog::AddLine(std::string_view line) {
 
 std::string FormatLogDate(const std::tm& date, char separator) {
   char text[32];
-  std::snprintf(text, sizeof text, "%02d%c%02d%c%04d", date.tm_mday,
-                separator, date.tm_mon + 1, separator, date.tm_year + 1900);
+  std::snprintf(text, sizeof text, "%02d%c%02d%c%04d", date.tm_mday, separator,
+                date.tm_mon + 1, separator, date.tm_year + 1900);
   return text;
 }
 

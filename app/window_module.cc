@@ -11,8 +11,8 @@ namespace korvik {
 namespace {
 
 bool HasDisplay() {
-  for (const char* variable : {"DISPLAY", "WAYLAND_DISPLAY",
-                               "QT_QPA_PLATFORM"}) {
+  for (const char* variable :
+       {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(variable);
     if (value != nullptr && value[0] != '\0') return true;
   }

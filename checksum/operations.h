@@ -48,10 +48,9 @@ enum class RewriteStrategy {
 // the file now follows the line rules, false when it was not rewritten (it
 // is then as it was). The only error it returns is a leftover work file that
 // cannot be removed.
-Expected<bool> RewriteAsText(const Services& services,
-                             const std::string& file_name,
-                             RewriteStrategy strategy =
-                                 RewriteStrategy::kMinimal);
+Expected<bool> RewriteAsText(
+    const Services& services, const std::string& file_name,
+    RewriteStrategy strategy = RewriteStrategy::kMinimal);
 
 // Computes the MD5 digest of the data file after rewriting it line by line.
 // Replaces `file_name` by its canonical form. On success sets `hash` to the

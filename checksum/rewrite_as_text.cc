@@ -17,8 +17,7 @@ bool SameEntry(const EntryInfo& a, const EntryInfo& b) {
 
 // The work file lies in the current directory; where that does not accept
 // new files (a read-only program directory, say), beside the data file.
-std::string WorkDirectory(const Services& services,
-                          const std::string& target) {
+std::string WorkDirectory(const Services& services, const std::string& target) {
   auto current = services.process.CurrentDirectory();
   if (current.ok() && services.files.MayWrite(*current)) return *current;
   return path::DirectoryOf(target);
@@ -120,8 +119,8 @@ Status CopyIntoPlace(FileSystem& files, const std::string& work_path,
   if (!created.ok()) return created.status();
   WorkFileGuard temp_guard(files, created->path);
   ScopedFile temp(files, created->handle);
-  if (Status copied = files.CopyRange(source.get(), 0, temp.get(), 0,
-                                      source_info->size);
+  if (Status copied =
+          files.CopyRange(source.get(), 0, temp.get(), 0, source_info->size);
       !copied.ok()) {
     return copied;
   }
@@ -136,8 +135,8 @@ Status CopyIntoPlace(FileSystem& files, const std::string& work_path,
 // Replaces the data file by its rewritten form in one step: a process
 // stopped at any moment leaves either the old or the new file.
 Status ReplaceWithRewrite(FileSystem& files, ScopedFile& data,
-                         const std::string& work_path,
-                         const std::string& target, const EntryInfo& like) {
+                          const std::string& work_path,
+                          const std::string& target, const EntryInfo& like) {
   WorkFileGuard work_guard(files, work_path);
   if (Status written = WriteWorkFile(files, data.get(), work_path, like);
       !written.ok()) {
@@ -210,9 +209,8 @@ Expected<bool> RewriteAsText(const Services& services,
   LineEndScanner scanner;
   std::uint64_t length = 0;
   if (strategy == RewriteStrategy::kMinimal) {
-    auto scanned = ReadBlocks(files, data.get(), [&](auto block) {
-      return scanner.Feed(block);
-    });
+    auto scanned = ReadBlocks(files, data.get(),
+                              [&](auto block) { return scanner.Feed(block); });
     if (!scanned.ok()) return false;
     length = *scanned;
     if (length == 0) return false;  // emptied since it was looked at

@@ -54,8 +54,8 @@ bool RefusesNewFiles(int code) {
 Status WorkFile::Create(const std::string& data_file,
                         const std::string& temp_directory) {
   Status beside = CreateBeside(data_file);
-  const bool refused = !beside.ok() && handle_ < 0 &&
-                       RefusesNewFiles(beside.error().code());
+  const bool refused =
+      !beside.ok() && handle_ < 0 && RefusesNewFiles(beside.error().code());
   return refused ? CreateInTemp(data_file, temp_directory) : beside;
 }
 
@@ -131,8 +131,7 @@ Expected<VerificationResult> Check(const Services& services,
   ScopedFile data(files, *opened);
 
   WorkFile work(files);
-  if (Status created =
-          work.Create(file_name, services.process.TempDirectory());
+  if (Status created = work.Create(file_name, services.process.TempDirectory());
       !created.ok()) {
     return created.error();
   }
@@ -147,8 +146,7 @@ Expected<VerificationResult> Check(const Services& services,
 
   const std::uint64_t body = length - kDigestLength;
   std::string trailer(kDigestLength, '\0');
-  if (Status read = ReadExactly(files, data.get(), trailer, body);
-      !read.ok()) {
+  if (Status read = ReadExactly(files, data.get(), trailer, body); !read.ok()) {
     return read.error();
   }
   if (Status copied = files.CopyRange(data.get(), 0, work.handle(), 0, body);

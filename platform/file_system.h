@@ -31,12 +31,12 @@ struct EntryInfo {
 };
 
 enum class OpenMode {
-  kRead,          // read only; refuses anything but a regular file
-  kReadWrite,     // read and write an existing regular file
-  kCreateShared,  // read and write; created empty (rw for all, less umask)
-  kCreatePrivate, // read and write; created empty (owner only); the final
-                  // name component must not be a symbolic link
-  kAppend,        // every write goes to the end; created if missing
+  kRead,           // read only; refuses anything but a regular file
+  kReadWrite,      // read and write an existing regular file
+  kCreateShared,   // read and write; created empty (rw for all, less umask)
+  kCreatePrivate,  // read and write; created empty (owner only); the final
+                   // name component must not be a symbolic link
+  kAppend,         // every write goes to the end; created if missing
 };
 
 // An open file as the file system numbers it.
@@ -62,8 +62,7 @@ class FileSystem {
   // permission rules of the system (root may write anything).
   virtual bool MayWrite(const std::string& path) = 0;
 
-  virtual Expected<FileHandle> Open(const std::string& path,
-                                    OpenMode mode) = 0;
+  virtual Expected<FileHandle> Open(const std::string& path, OpenMode mode) = 0;
   // Opens a directory, for Lock and Sync.
   virtual Expected<FileHandle> OpenDirectory(const std::string& path) = 0;
   // Creates a new file, owner only, named `prefix` followed by six random

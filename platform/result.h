@@ -48,7 +48,7 @@ class [[nodiscard]] Status {
 template <typename T>
 class [[nodiscard]] Expected {
  public:
-  Expected(T value) : state_(std::move(value)) {}  // NOLINT: implicit
+  Expected(T value) : state_(std::move(value)) {}      // NOLINT: implicit
   Expected(Error error) : state_(std::move(error)) {}  // NOLINT: implicit
   Expected(Status status) : state_(status.error()) {}  // NOLINT: implicit
 

@@ -13,7 +13,8 @@ const std::string kHash = "0123456789abcdef0123456789abcdef";
 
 class AppendHashTest : public testing::Test {
  protected:
-  bool Append(const std::string& name = kData, const std::string& hash = kHash) {
+  bool Append(const std::string& name = kData,
+              const std::string& hash = kHash) {
     return AppendHash(world_.services, name, hash, message_);
   }
 

@@ -1,8 +1,9 @@
+#include "app/batch_run.h"
+
 #include <gtest/gtest.h>
 
 #include <cerrno>
 
-#include "app/batch_run.h"
 #include "app/command_line.h"
 #include "tests/fake_platform.h"
 
@@ -92,8 +93,8 @@ TEST_F(BatchRunTest, TwoCharacterCommandStillRuns) {
 }
 
 TEST_F(BatchRunTest, SwitchesIgnoreLetterCaseAndNeedNoBlank) {
-  for (const char* command :
-       {"-a /work/a.txt", "-g /work/a.txt", "-A/work/a.txt", "-G  /work/a.txt"}) {
+  for (const char* command : {"-a /work/a.txt", "-g /work/a.txt",
+                              "-A/work/a.txt", "-G  /work/a.txt"}) {
     files_.AddFile("/work/a.txt", "line\n");
     Run(command);
     EXPECT_FALSE(MarkerExists()) << command;

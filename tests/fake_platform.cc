@@ -32,8 +32,8 @@ std::tm FakeClock::Now() {
 
 std::string FakeLocale::FormatTime(const std::tm& time) {
   char text[16];
-  std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.tm_hour,
-                time.tm_min, time.tm_sec);
+  std::snprintf(text, sizeof text, "%02d:%02d:%02d", time.tm_hour, time.tm_min,
+                time.tm_sec);
   return text;
 }
 

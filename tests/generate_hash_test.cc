@@ -65,8 +65,9 @@ TEST_F(GenerateHashTest, MissingLibraryLeavesTheFileUntouched) {
   files_.AddFile(kData, "a\rb");
   ASSERT_TRUE(files_.Remove("/opt/korvik/korvik.DLL").ok());
   EXPECT_FALSE(Generate());
-  EXPECT_EQ(message_,
-            " Unexpected Error :  Checksum Library file korvik.DLL is missing.");
+  EXPECT_EQ(
+      message_,
+      " Unexpected Error :  Checksum Library file korvik.DLL is missing.");
   EXPECT_EQ(hash_, "");
   EXPECT_EQ(files_.Contents(kData), "a\rb");
   EXPECT_FALSE(Generate("/data/missing"));

@@ -14,8 +14,7 @@ constexpr char kWork[] = "/work/~~~~MD5.TMP";
 
 class RewriteAsTextTest : public testing::Test {
  protected:
-  Expected<bool> Rewrite(
-      RewriteStrategy strategy = RewriteStrategy::kMinimal) {
+  Expected<bool> Rewrite(RewriteStrategy strategy = RewriteStrategy::kMinimal) {
     return RewriteAsText(world_.services, kData, strategy);
   }
   bool RewriteOk() {
@@ -28,9 +27,8 @@ class RewriteAsTextTest : public testing::Test {
 };
 
 TEST_F(RewriteAsTextTest, EveryStrategyWritesTheSameBytes) {
-  for (const std::string input :
-       {"a\r\nb\r\n", "a\r\nb", "a\rb", "a\nb", "\r\n", "a\r", "\r\r\r",
-        "x\ny\rz\r\n\n"}) {
+  for (const std::string input : {"a\r\nb\r\n", "a\r\nb", "a\rb", "a\nb",
+                                  "\r\n", "a\r", "\r\r\r", "x\ny\rz\r\n\n"}) {
     for (auto strategy :
          {RewriteStrategy::kMinimal, RewriteStrategy::kAlwaysWhole}) {
       SCOPED_TRACE(testing::PrintToString(input));
@@ -143,13 +141,14 @@ TEST_F(RewriteAsTextTest, RefusesTheWorkFileItselfAndKeepsItsContent) {
   EXPECT_EQ(files_.Contents(kWork), "a\rb");
 }
 
-TEST_F(RewriteAsTextTest, WorksBesideTheDataFileWhenTheCurrentDirectoryIsReadOnly) {
+TEST_F(RewriteAsTextTest,
+       WorksBesideTheDataFileWhenTheCurrentDirectoryIsReadOnly) {
   files_.SetMode("/work", 0555);
   files_.AddFile(kData, "a\rb");
   ASSERT_TRUE(RewriteOk());
   EXPECT_EQ(files_.Contents(kData), "a\r\nb\r\n");
-  EXPECT_EQ(files_.Files(), std::vector<std::string>(
-                                {kData, "/opt/korvik/korvik.DLL"}));
+  EXPECT_EQ(files_.Files(),
+            std::vector<std::string>({kData, "/opt/korvik/korvik.DLL"}));
 }
 
 TEST_F(RewriteAsTextTest, CopiesAcrossFileSystemsThroughAFileBesideTheData) {
@@ -158,8 +157,8 @@ TEST_F(RewriteAsTextTest, CopiesAcrossFileSystemsThroughAFileBesideTheData) {
   ASSERT_TRUE(RewriteOk());
   EXPECT_EQ(files_.Contents(kData), "a\r\nb\r\n");
   EXPECT_EQ(files_.Mode(kData), 0640u);
-  EXPECT_EQ(files_.Files(), std::vector<std::string>(
-                                {kData, "/opt/korvik/korvik.DLL"}));
+  EXPECT_EQ(files_.Files(),
+            std::vector<std::string>({kData, "/opt/korvik/korvik.DLL"}));
 }
 
 // A failure of any file call leaves the data file as it was or completely
@@ -194,8 +193,8 @@ TEST_P(RewriteFailureTest, DataFileIsWholeAfterAFailureAtEveryCall) {
     if (world_.faulty.injected().starts_with("remove '/work/~~~~MD5.TMP'")) {
       ASSERT_TRUE(files_.Remove(kWork).ok());
     }
-    EXPECT_EQ(files_.Files(), std::vector<std::string>(
-                                  {kData, "/opt/korvik/korvik.DLL"}));
+    EXPECT_EQ(files_.Files(),
+              std::vector<std::string>({kData, "/opt/korvik/korvik.DLL"}));
     EXPECT_EQ(files_.OpenHandleCount(), 0u);
   }
 }

@@ -100,7 +100,7 @@ Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
     fd = ::open(path.c_str(), OpenFlags(mode), permissions);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0) return ErrnoError("open", path);
-  struct stat st{};
+  struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int code = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
     ::close(fd);
@@ -121,8 +121,8 @@ Expected<FileHandle> PosixFileSystem::OpenDirectory(const std::string& path) {
   return fd;
 }
 
-Expected<UniqueFile> PosixFileSystem::CreateUnique(
-    const std::string& directory, const std::string& prefix) {
+Expected<UniqueFile> PosixFileSystem::CreateUnique(const std::string& directory,
+                                                   const std::string& prefix) {
   std::string path = directory + "/" + prefix + "XXXXXX";
   const int fd = ::mkostemp(path.data(), O_CLOEXEC);
   if (fd < 0) return ErrnoError("create", path);
@@ -169,8 +169,7 @@ Expected<std::size_t> PosixFileSystem::ReadAt(FileHandle file,
                                               std::uint64_t offset) {
   ssize_t n;
   do {
-    n = ::pread(file, buffer.data(), buffer.size(),
-                static_cast<off_t>(offset));
+    n = ::pread(file, buffer.data(), buffer.size(), static_cast<off_t>(offset));
   } while (n < 0 && errno == EINTR);
   if (n < 0) return NamedError(errno, "read", file);
   return static_cast<std::size_t>(n);
@@ -232,8 +231,8 @@ Status PosixFileSystem::CopyRange(FileHandle source,
       in_kernel = false;  // not across these file systems: copy by hand
       buffer.resize(kCopyBufferSize);
     }
-    const auto want =
-        static_cast<std::size_t>(std::min<std::uint64_t>(length, buffer.size()));
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(length, buffer.size()));
     auto got = ReadAt(source, std::span(buffer.data(), want), source_offset);
     if (!got.ok()) return got.status();
     if (*got == 0) return Error(EIO, "copy: the file ended early");

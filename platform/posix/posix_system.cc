@@ -24,7 +24,7 @@ std::string PosixProcess::ProgramDirectory() {
 
 Expected<std::string> PosixProcess::CurrentDirectory() {
   std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0),
-                                                 &std::free);
+                                                  &std::free);
   if (!cwd) return Error::FromErrno(errno, "read", "current directory");
   return std::string(cwd.get());
 }
@@ -96,9 +96,8 @@ std::string PosixLocale::ToUpper(const std::string& text) {
     }
     char encoded[MB_LEN_MAX];
     std::mbstate_t out_state{};
-    const std::size_t out_length =
-        std::wcrtomb(encoded, static_cast<wchar_t>(std::towupper(wide)),
-                     &out_state);
+    const std::size_t out_length = std::wcrtomb(
+        encoded, static_cast<wchar_t>(std::towupper(wide)), &out_state);
     if (out_length == static_cast<std::size_t>(-1)) {
       upper.append(text, i, length);
     } else {
