@@ -1,0 +1,234 @@
+// The window's commands on real files, with the built digest library and a
+// window in memory.
+#include "ui/window_presenter.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "checksum/digest_library.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/posix/posix_system.h"
+#include "tests/ui/fake_window_view.h"
+
+namespace korvik {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr char kInvalidName[] = "Invalid/Missing File Name!";
+// A text file whose lines end in a lone CR, CR LF and nothing, and the
+// digest of its rewritten form, all in CR LF.
+constexpr char kText[] = "first line\rsecond line\r\nthird line, the last one";
+constexpr char kTextAsCrLf[] =
+    "first line\r\nsecond line\r\nthird line, the last one\r\n";
+constexpr char kTextHash[] = "181d2114c6f52ba7333ecd2ecb6684c0";
+
+// The running system, except that the program lives in the build's program
+// directory and the current directory stays the test's scratch folder:
+// changing it is only recorded.
+class TestProcess : public PosixProcess {
+ public:
+  TestProcess(std::string current_directory, const FakeWindowView& view)
+      : current_directory_(std::move(current_directory)), view_(view) {}
+
+  std::string ProgramDirectory() override { return program_directory; }
+  Expected<std::string> CurrentDirectory() override {
+    ExpectOperation();
+    return current_directory_;
+  }
+  Status SetCurrentDirectory(const std::string& path) override {
+    changed_to = path;
+    return Status::Ok();
+  }
+  std::string TempDirectory() override {
+    ExpectOperation();
+    return PosixProcess::TempDirectory();
+  }
+
+  std::string program_directory = KORVIK_PROGRAM_DIR;
+  std::string changed_to;  // the last directory made current
+
+ private:
+  // Only the checksum work asks for these, and it must run as the window's
+  // operation, off the window's thread.
+  void ExpectOperation() const {
+    EXPECT_TRUE(view_.running()) << "checksum work outside an operation";
+  }
+
+  std::string current_directory_;
+  const FakeWindowView& view_;
+};
+
+std::string MakeScratchDirectory() {
+  std::string pattern = fs::temp_directory_path() / "korvik-ui-XXXXXX";
+  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no scratch";
+  return pattern;
+}
+
+class WindowPresenterTest : public testing::Test {
+ protected:
+  ~WindowPresenterTest() override {
+    std::error_code ignored;
+    fs::remove_all(scratch_, ignored);
+  }
+
+  // Writes `content` to the scratch file `name`; returns its path.
+  std::string Write(const std::string& name, const std::string& content) {
+    const std::string path = scratch_ + "/" + name;
+    std::ofstream(path, std::ios::binary) << content;
+    return path;
+  }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+  }
+
+  bool ScratchIsEmpty() const { return fs::is_empty(scratch_); }
+
+  std::string scratch_ = MakeScratchDirectory();
+  FakeWindowView view_;
+  PosixFileSystem files_;
+  TestProcess process_{scratch_, view_};
+  PosixDriveInfo drives_;
+  PosixLocale locale_;
+  LoadedDigestLibrary digest_{DigestLibraryPath(process_)};
+  const Services services_{files_, process_, drives_, locale_, digest_};
+  WindowPresenter presenter_{services_, view_};
+};
+
+using UnusableNameTest = WindowPresenterTest;
+
+TEST_F(UnusableNameTest, GenerateWarnsAndKeepsTheHashBox) {
+  view_.hash_box = "earlier hash";
+  presenter_.cmdHash_Click();
+  EXPECT_EQ(view_.messages,
+            (std::vector<ShownMessage>{{kInvalidName, MessageIcon::kWarning}}));
+  EXPECT_EQ(view_.hash_box, "earlier hash");
+}
+
+TEST_F(UnusableNameTest, AppendInformsAndWritesNothing) {
+  view_.hash_box = "earlier hash";
+  presenter_.cmdAppend_Click();
+  view_.file_name_box = scratch_ + "/missing.txt";
+  presenter_.cmdAppend_Click();
+  const ShownMessage expected{kInvalidName, MessageIcon::kInformation};
+  EXPECT_EQ(view_.messages, (std::vector<ShownMessage>{expected, expected}));
+  EXPECT_EQ(view_.hash_box, "earlier hash");
+  EXPECT_TRUE(ScratchIsEmpty());
+}
+
+TEST_F(UnusableNameTest, VerifyWarns) {
+  presenter_.cmdCheck_Click();
+  EXPECT_EQ(view_.messages,
+            (std::vector<ShownMessage>{{kInvalidName, MessageIcon::kWarning}}));
+}
+
+TEST_F(UnusableNameTest, GenerateWithoutTheDigestLibraryWarns) {
+  process_.program_directory = scratch_;
+  view_.file_name_box = Write("data.txt", kText);
+  view_.hash_box = "earlier hash";
+  presenter_.cmdHash_Click();
+  EXPECT_EQ(view_.messages,
+            (std::vector<ShownMessage>{
+                {" Unexpected Error :  Checksum Library file korvik.DLL is "
+                 "missing.",
+                 MessageIcon::kWarning}}));
+  EXPECT_EQ(view_.hash_box, "earlier hash");
+}
+
+using ChoosingAFileTest = WindowPresenterTest;
+
+TEST_F(ChoosingAFileTest, CancelledDialogEmptiesBothBoxes) {
+  view_.file_name_box = "/earlier/name";
+  view_.hash_box = "earlier hash";
+  presenter_.cmdOpen_Click();
+  EXPECT_EQ(view_.dialogs_shown, 1);
+  EXPECT_EQ(view_.file_name_box, "");
+  EXPECT_EQ(view_.hash_box, "");
+  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+}
+
+TEST_F(ChoosingAFileTest, ChosenFileTakesItsCanonicalName) {
+  // Blanks after the name go once the entry is found.
+  const std::string path = Write("data.txt", kText);
+  view_.dialog_answer = Write("data.txt  ", "");
+  view_.hash_box = "earlier hash";
+  presenter_.cmdOpen_Click();
+  EXPECT_EQ(view_.file_name_box, path);
+  EXPECT_EQ(view_.hash_box, "");
+  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+TEST_F(ChoosingAFileTest, DropActsLikeTheDialog) {
+  const std::string path = Write("data.txt", kText);
+  view_.hash_box = "earlier hash";
+  presenter_.FileDropped(path);
+  EXPECT_EQ(view_.file_name_box, path);
+  EXPECT_EQ(view_.hash_box, "");
+  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+
+  process_.changed_to.clear();
+  view_.hash_box = "earlier hash";
+  presenter_.FileDropped(scratch_ + "/.hidden");
+  EXPECT_EQ(view_.file_name_box, "");
+  EXPECT_EQ(view_.hash_box, "");
+  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+  EXPECT_EQ(view_.dialogs_shown, 0);
+}
+
+using SealingTest = WindowPresenterTest;
+
+TEST_F(SealingTest, GenerateVerifyAppendVerify) {
+  const std::string path = Write("data.txt", kText);
+  view_.file_name_box = path;
+
+  presenter_.cmdHash_Click();
+  EXPECT_EQ(view_.hash_box, kTextHash);
+  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(Read(path), kTextAsCrLf);
+
+  presenter_.cmdCheck_Click();
+  view_.hash_box = "kept";
+  presenter_.cmdAppend_Click();
+  presenter_.cmdCheck_Click();
+  EXPECT_EQ(
+      view_.messages,
+      (std::vector<ShownMessage>{
+          {"Checksum Does Not Match File Contents", MessageIcon::kWarning},
+          {"Hash Appended successfully to : " + path,
+           MessageIcon::kInformation},
+          {"Checksum Matches File Contents.", MessageIcon::kWarning}}));
+  EXPECT_EQ(Read(path), std::string(kTextAsCrLf) + kTextHash);
+  EXPECT_EQ(view_.hash_box, "kept");
+}
+
+TEST_F(SealingTest, AppendWritesToTheNameAsTyped) {
+  // The hash is generated for the canonical name, without the blanks, but
+  // appended to the name exactly as it stands in the box.
+  const std::string path = Write("data.txt", kText);
+  const std::string typed = Write("data.txt  ", "");
+  view_.file_name_box = typed;
+  presenter_.cmdAppend_Click();
+  EXPECT_EQ(
+      view_.messages,
+      (std::vector<ShownMessage>{{"Hash Appended successfully to : " + typed,
+                                  MessageIcon::kInformation}}));
+  EXPECT_EQ(Read(typed), kTextHash);
+  EXPECT_EQ(Read(path), kTextAsCrLf);
+}
+
+TEST_F(WindowPresenterTest, ExitClosesTheWindow) {
+  presenter_.cmdExit_Click();
+  EXPECT_EQ(view_.closes, 1);
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+}  // namespace
+}  // namespace korvik
