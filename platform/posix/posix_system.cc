@@ -11,15 +11,17 @@
 #include <cwctype>
 #include <memory>
 
+#include "platform/path.h"
+
 namespace korvik {
 
 std::string PosixProcess::ProgramDirectory() {
-  std::unique_ptr<char, decltype(&std::free)> self(
-      ::realpath("/proc/self/exe", nullptr), &std::free);
-  if (!self) return ".";
-  std::string path(self.get());
-  const auto slash = path.rfind('/');
-  return slash == 0 ? "/" : path.substr(0, slash);
+  std::call_once(program_directory_once_, [this] {
+    std::unique_ptr<char, decltype(&std::free)> self(
+        ::realpath("/proc/self/exe", nullptr), &std::free);
+    program_directory_ = self ? path::DirectoryOf(self.get()) : ".";
+  });
+  return program_directory_;
 }
 
 Expected<std::string> PosixProcess::CurrentDirectory() {

@@ -1,6 +1,9 @@
 // The running system's services on Linux.
 #pragma once
 
+#include <mutex>
+#include <string>
+
 #include "platform/system.h"
 
 namespace korvik {
@@ -11,6 +14,11 @@ class PosixProcess : public Process {
   Expected<std::string> CurrentDirectory() override;
   Status SetCurrentDirectory(const std::string& path) override;
   std::string TempDirectory() override;
+
+ private:
+  // The program does not move while it runs: resolved once.
+  std::once_flag program_directory_once_;
+  std::string program_directory_;
 };
 
 class PosixClock : public Clock {
