@@ -8,7 +8,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config
   libssl-dev libgtest-dev libgmock-dev
   qt6-base-dev libgl-dev xvfb xauth fonts-liberation
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format
   dos2unix time
 )
 
