@@ -2,6 +2,7 @@
 
 #include <strings.h>
 
+#include <cerrno>
 #include <optional>
 #include <vector>
 
@@ -111,7 +112,9 @@ Status BatchRun::DeleteOldMarker() {
     auto ordinary = IsOrdinaryFile(files_, marker);
     if (!ordinary.ok()) return ordinary.status();
     if (!*ordinary) continue;
-    if (Status removed = files_.Remove(marker); !removed.ok()) return removed;
+    // Another run starting at the same moment may have deleted it first.
+    Status removed = files_.Remove(marker);
+    if (!removed.ok() && removed.error().code() != ENOENT) return removed;
   }
   return Status::Ok();
 }

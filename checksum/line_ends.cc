@@ -44,6 +44,7 @@ bool LineEndScanner::Feed(std::span<const char> block) {
   if ((pending_cr_ && *begin != '\n') || HasLoneCr(begin, end)) {
     lone_cr_ = true;
   }
+  fed_ = true;
   pending_cr_ = end[-1] == '\r';
   before_last_ = block.size() >= 2 ? end[-2] : last_;
   last_ = end[-1];
@@ -52,6 +53,7 @@ bool LineEndScanner::Feed(std::span<const char> block) {
 
 LineEndChange LineEndScanner::Result() const {
   if (lone_cr_) return LineEndChange::kRewrite;
+  if (!fed_) return LineEndChange::kNone;  // no bytes, no lines to end
   if (pending_cr_) return LineEndChange::kAppend;
   if (before_last_ == '\r' && last_ == '\n') return LineEndChange::kNone;
   return LineEndChange::kAppend;

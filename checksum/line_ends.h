@@ -28,6 +28,7 @@ class LineEndScanner {
   std::string_view Suffix() const;
 
  private:
+  bool fed_ = false;  // at least one byte came
   bool lone_cr_ = false;
   bool pending_cr_ = false;  // the last byte fed was a CR
   char before_last_ = '\0';

@@ -69,7 +69,9 @@ int OpenFlags(OpenMode mode) {
 Expected<EntryInfo> PosixFileSystem::Stat(const std::string& path) {
   struct stat st;
   if (::stat(path.c_str(), &st) == 0) return ToEntryInfo(st);
-  if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP) {
+  // A name too long to exist names nothing, like one that does not exist.
+  if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP ||
+      errno == ENAMETOOLONG) {
     return EntryInfo{};
   }
   return ErrnoError("look up", path);

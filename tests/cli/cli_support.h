@@ -63,6 +63,7 @@ struct Outcome {
 class Child {
  public:
   explicit Child(const Command& command);
+  // Kills a child still running (SIGKILL) and reaps it.
   ~Child();
   Child(const Child&) = delete;
   Child& operator=(const Child&) = delete;

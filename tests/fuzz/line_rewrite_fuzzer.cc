@@ -1,0 +1,16 @@
+// libFuzzer target: the line rewrite against the line rules.
+#include <cstdio>
+#include <cstdlib>
+
+#include "fuzz_checks.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data,
+                                      std::size_t size) {
+  const std::string problem =
+      korvik::fuzz::CheckLineRewrite(std::span(data, size));
+  if (!problem.empty()) {
+    std::fprintf(stderr, "line rewrite: %s\n", problem.c_str());
+    std::abort();
+  }
+  return 0;
+}
