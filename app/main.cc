@@ -6,25 +6,19 @@
 #include "app/batch_run.h"
 #include "app/command_line.h"
 #include "app/window_module.h"
-#include "checksum/digest_library.h"
-#include "platform/posix/posix_file_system.h"
+#include "checksum/system_services.h"
 #include "platform/posix/posix_system.h"
 
 int main(int argc, char** argv) {
   using namespace korvik;
-  PosixFileSystem files;
-  PosixProcess process;
-  PosixDriveInfo drives;
-  PosixLocale locale;
+  SystemServices system;
   PosixClock clock;
-  LoadedDigestLibrary digest(DigestLibraryPath(process));
-  const Services services{files, process, drives, locale, digest};
-  WindowModule window(process.ProgramDirectory(), argc, argv);
+  WindowModule window(system.process().ProgramDirectory(), argc, argv);
 
   const std::vector<std::string> arguments(argv + (argc > 0 ? 1 : 0),
                                            argv + argc);
-  const Status written =
-      Main(BatchServices{services, clock, window}, JoinArguments(arguments));
+  const Status written = Main(BatchServices{system.services(), clock, window},
+                              JoinArguments(arguments));
   if (!written.ok()) {
     std::fprintf(stderr, "korvik: cannot write the run log: %s\n",
                  written.error().description().c_str());

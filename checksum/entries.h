@@ -22,6 +22,9 @@ Expected<bool> IsOrdinaryEntry(FileSystem& files, const std::string& path);
 // Returns `text` without the blanks (spaces, nothing else) at both ends.
 std::string TrimBlanks(std::string_view text);
 
+// The message for a name that names no ordinary file.
+inline constexpr char kInvalidFileName[] = "Invalid/Missing File Name!";
+
 // The line end of every line the system writes.
 inline constexpr std::string_view kCrLf = "\r\n";
 

@@ -5,7 +5,6 @@
 namespace korvik {
 namespace {
 
-constexpr char kInvalidName[] = "Invalid/Missing File Name!";
 constexpr char kLibraryMissing[] =
     " Unexpected Error :  Checksum Library file korvik.DLL is missing.";
 constexpr char kRewriteFailed[] = "Error occured while trying to open file : ";
@@ -26,10 +25,10 @@ bool GenerateHash(const Services& services, std::string& file_name,
   };
 
   file_name = NormalizePath(services, file_name);
-  if (file_name.empty()) return fail(kInvalidName);
+  if (file_name.empty()) return fail(kInvalidFileName);
   auto ordinary = IsOrdinaryFile(services.files, TrimBlanks(file_name));
   if (!ordinary.ok()) return failure(ordinary.error());
-  if (!*ordinary) return fail(kInvalidName);
+  if (!*ordinary) return fail(kInvalidFileName);
 
   auto present = DigestLibraryPresent(services);
   if (!present.ok()) return failure(present.error());

@@ -9,7 +9,6 @@
 namespace korvik {
 namespace {
 
-constexpr char kInvalidName[] = "Invalid/Missing File Name!";
 constexpr char kLibraryMissing[] =
     " Unexpected Error :  Checksum Library files korvik.DLL) are missing.";
 constexpr char kNoHash[] = "File Does not Contain any Hash.";
@@ -184,7 +183,7 @@ VerificationResult VerifyHash(const Services& services,
   auto ordinary = IsOrdinaryFile(services.files, file_name);
   if (!ordinary.ok()) return fail(ordinary.error());
   if (!*ordinary) {
-    message = kInvalidName;
+    message = kInvalidFileName;
     return VerificationResult::kNotChecked;
   }
   auto present = DigestLibraryPresent(services);

@@ -7,9 +7,7 @@
 #include <QPushButton>
 #include <vector>
 
-#include "checksum/digest_library.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_system.h"
+#include "checksum/system_services.h"
 #include "tests/ui/modal_watcher.h"
 
 namespace korvik {
@@ -57,12 +55,8 @@ TEST(InteractiveModeTest, QuestionOffersTheWindow) {
 }
 
 TEST(InteractiveModeTest, WindowRunsItsCommandsUntilExit) {
-  PosixFileSystem files;
-  PosixProcess process;
-  PosixDriveInfo drives;
-  PosixLocale locale;
-  LoadedDigestLibrary digest(DigestLibraryPath(process));
-  const Services services{files, process, drives, locale, digest};
+  SystemServices system;
+  const Services& services = system.services();
 
   // Generate Hash on the empty name, then Exit.
   int window_shown = 0;
