@@ -1,6 +1,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "checksum/clean_file_memo.h"
 #include "checksum/entries.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
@@ -206,6 +207,15 @@ Expected<bool> RewriteAsText(const Services& services,
   if (!opened.ok()) return false;
   ScopedFile data(files, *opened);
 
+  // The state before the scan: any write during it makes the memo miss.
+  auto before_scan = files.StatHandle(data.get());
+  if (!before_scan.ok()) return false;
+  CleanFileMemo* memo = services.clean_files;
+  if (strategy == RewriteStrategy::kMinimal && memo != nullptr &&
+      memo->Holds(*before_scan)) {
+    return data.Close().ok();
+  }
+
   LineEndScanner scanner;
   std::uint64_t length = 0;
   if (strategy == RewriteStrategy::kMinimal) {
@@ -222,6 +232,7 @@ Expected<bool> RewriteAsText(const Services& services,
   switch (change) {
     case LineEndChange::kNone:
       done = data.Close();
+      if (done.ok() && memo != nullptr) memo->Remember(*before_scan);
       break;
     case LineEndChange::kAppend:
       done = AppendLineEnd(files, data, scanner.Suffix(), length);

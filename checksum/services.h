@@ -7,6 +7,7 @@
 
 namespace korvik {
 
+class CleanFileMemo;
 class DigestLibrary;
 
 struct Services {
@@ -15,6 +16,9 @@ struct Services {
   DriveInfo& drives;
   Locale& locale;
   DigestLibrary& digest;
+  // Where set, spares a sealing run the second full read of a file that its
+  // first rewrite found in order.
+  CleanFileMemo* clean_files = nullptr;
 };
 
 }  // namespace korvik

@@ -28,6 +28,10 @@ struct EntryInfo {
   std::uint32_t mode = 0;  // permission bits, 07777
   std::uint32_t owner = 0;
   std::uint32_t group = 0;
+  // Last change of content and of status, in nanoseconds since the epoch:
+  // every write moves both.
+  std::int64_t modified_ns = 0;
+  std::int64_t changed_ns = 0;
 };
 
 enum class OpenMode {

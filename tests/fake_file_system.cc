@@ -202,6 +202,7 @@ Status FakeFileSystem::Write(FileHandle file, std::span<const char> data) {
   if (!open->writable) return Error::FromErrno(EBADF, "write", open->path);
   if (open->append) open->position = open->node->data.size();
   CopyIn(open->node->data, data, open->position);
+  ++open->node->changes;
   open->position += data.size();
   return Status::Ok();
 }
@@ -215,6 +216,7 @@ Status FakeFileSystem::WriteAt(FileHandle file, std::span<const char> data,
   // Linux ignores the offset of pwrite on a file opened for appending.
   if (open->append) offset = open->node->data.size();
   CopyIn(open->node->data, data, offset);
+  ++open->node->changes;
   return Status::Ok();
 }
 
@@ -238,6 +240,7 @@ Status FakeFileSystem::CopyRange(FileHandle source, std::uint64_t source_offset,
       content.substr(std::min<std::uint64_t>(source_offset, content.size()),
                      std::min(length, available));
   CopyIn(to->node->data, bytes, target_offset);
+  ++to->node->changes;
   if (bytes.size() < length) return Error(EIO, "copy: the file ended early");
   return Status::Ok();
 }
@@ -248,6 +251,7 @@ Status FakeFileSystem::Truncate(FileHandle file, std::uint64_t length) {
   Log("Truncate", open->name);
   if (!open->writable) return Error::FromErrno(EINVAL, "truncate", open->path);
   open->node->data.resize(length, '\0');
+  ++open->node->changes;
   return Status::Ok();
 }
 
@@ -486,6 +490,8 @@ EntryInfo FakeFileSystem::Describe(const Node& node) {
   info.mode = node.mode;
   info.owner = node.owner;
   info.group = node.group;
+  info.modified_ns = node.changes;
+  info.changed_ns = node.changes;
   return info;
 }
 

@@ -98,6 +98,7 @@ class FakeFileSystem : public FileSystem {
     std::uint32_t group = 0;
     std::uint64_t device = 0;
     std::uint64_t inode = 0;
+    std::int64_t changes = 0;  // counts writes, the stand-in for times
   };
 
   // A handle keeps its node alive after the name is removed or replaced.

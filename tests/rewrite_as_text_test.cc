@@ -2,6 +2,7 @@
 
 #include <cerrno>
 
+#include "checksum/clean_file_memo.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
 #include "tests/fake_platform.h"
@@ -159,6 +160,28 @@ TEST_F(RewriteAsTextTest, CopiesAcrossFileSystemsThroughAFileBesideTheData) {
   EXPECT_EQ(files_.Mode(kData), 0640u);
   EXPECT_EQ(files_.Files(),
             std::vector<std::string>({kData, "/opt/korvik/korvik.DLL"}));
+}
+
+TEST_F(RewriteAsTextTest, CleanFileIsNotReadAgainUntilItChanges) {
+  CleanFileMemo memo;
+  Services services = world_.services;
+  services.clean_files = &memo;
+  files_.AddFile(kData, "a\r\nb\r\n");
+  ASSERT_TRUE(*RewriteAsText(services, kData));
+
+  world_.faulty.FailAllMatching("ReadAt", EIO);
+  auto again = RewriteAsText(services, kData);
+  ASSERT_TRUE(again.ok());
+  EXPECT_TRUE(*again) << "a second read was made";
+  world_.faulty.Reset();
+
+  // The same file and size with one byte changed is read again.
+  auto opened = files_.Open(kData, OpenMode::kReadWrite);
+  ASSERT_TRUE(opened.ok());
+  ASSERT_TRUE(files_.WriteAt(*opened, std::string_view("x"), 5).ok());
+  ASSERT_TRUE(files_.Close(*opened).ok());
+  ASSERT_TRUE(*RewriteAsText(services, kData));
+  EXPECT_EQ(files_.Contents(kData), "a\r\nb\r\nx\r\n");
 }
 
 // A failure of any file call leaves the data file as it was or completely

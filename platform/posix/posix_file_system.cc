@@ -42,6 +42,8 @@ EntryInfo ToEntryInfo(const struct stat& st) {
   info.mode = st.st_mode & 07777;
   info.owner = st.st_uid;
   info.group = st.st_gid;
+  info.modified_ns = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
+  info.changed_ns = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
   return info;
 }
 
