@@ -18,7 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "cli_support.h"
+#include "tests/cli/cli_support.h"
+#include "tests/cli/run_logs.h"
 
 namespace korvik::cli {
 namespace {
@@ -29,7 +30,6 @@ using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
 
 const std::string kProgram = std::string(kProgramDirectory) + "/korvik";
-const std::string kRule(80, '-');
 constexpr char kLogName[] = "ravlo.log";
 constexpr char kMarkerName[] = "ravlo.Out";
 constexpr char kRewriteWorkName[] = "~~~~MD5.TMP";
@@ -43,48 +43,12 @@ const std::regex kEndedLine(
     "Korvik Checksum Utility : Ended : "
     "\\d{2}/\\d{2}/\\d{4} , \\d{2}:\\d{2}:\\d{2}");
 
-// One run's log as found in the log file.
-struct RunLogRecord {
-  std::string text;                // every byte the run appended
-  std::vector<std::string> lines;  // the lines between the two rules
-};
-
-std::vector<std::string> SplitLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::size_t at = 0;
-  for (;;) {
-    const std::size_t end = text.find("\r\n", at);
-    lines.push_back(text.substr(at, end - at));
-    if (end == std::string::npos) return lines;
-    at = end + 2;
-  }
-}
-
 // Splits a log file into its run logs; text that does not follow the run
 // log's layout fails the test.
-std::vector<RunLogRecord> SplitRunLogs(const std::string& text) {
-  const std::string head = "\r\n\r\n" + kRule + "\r\n";
-  const std::string tail = "\r\n" + kRule + "\r\n";
-  std::vector<RunLogRecord> records;
-  std::size_t at = 0;
-  while (at < text.size()) {
-    if (text.compare(at, head.size(), head) != 0) {
-      ADD_FAILURE() << "no run log starts at byte " << at << " of:\n" << text;
-      break;
-    }
-    const std::size_t end = text.find(tail, at + head.size());
-    if (end == std::string::npos) {
-      ADD_FAILURE() << "unterminated run log at byte " << at << " of:\n"
-                    << text;
-      break;
-    }
-    RunLogRecord record;
-    record.text = text.substr(at, end + tail.size() - at);
-    record.lines =
-        SplitLines(text.substr(at + head.size(), end - at - head.size()));
-    records.push_back(std::move(record));
-    at = end + tail.size();
-  }
+std::vector<RunLogRecord> SplitRunLogsOrFail(const std::string& text) {
+  std::string problem;
+  auto records = SplitRunLogs(text, problem);
+  if (!problem.empty()) ADD_FAILURE() << problem << " in:\n" << text;
   return records;
 }
 
@@ -198,7 +162,7 @@ class CliTest : public testing::Test {
       ADD_FAILURE() << "no " << kLogName;
       return {};
     }
-    return SplitRunLogs(ReadFile(InRun(kLogName)));
+    return SplitRunLogsOrFail(ReadFile(InRun(kLogName)));
   }
   RunLogRecord LastLog() const {
     auto logs = Logs();

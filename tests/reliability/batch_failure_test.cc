@@ -17,7 +17,7 @@
 #include "app/batch_run.h"
 #include "tests/fake_platform.h"
 #include "tests/fuzz/reference_lines.h"
-#include "tests/reliability/run_logs.h"
+#include "tests/reliability/program_runs.h"
 
 namespace korvik::reliability {
 namespace {

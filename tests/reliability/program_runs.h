@@ -12,9 +12,17 @@
 #include <vector>
 
 #include "tests/cli/cli_support.h"
-#include "tests/reliability/run_logs.h"
+#include "tests/cli/run_logs.h"
 
 namespace korvik::reliability {
+
+// The reader of run logs, shared with the end-to-end tests.
+using cli::IsStamp;
+using cli::kRule;
+using cli::ReadOutcome;
+using cli::RunLogRecord;
+using cli::RunOutcome;
+using cli::SplitRunLogs;
 
 #ifdef KORVIK_SANITIZE_BUILD
 inline constexpr bool kSanitized = true;

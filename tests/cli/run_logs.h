@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace korvik::reliability {
+namespace korvik::cli {
 
 // The rule that opens and closes every run log.
 inline const std::string kRule(80, '-');
@@ -41,4 +41,4 @@ RunOutcome ReadOutcome(const RunLogRecord& record);
 // Determines whether `line` is a started or ended stamp of the C locale.
 bool IsStamp(std::string_view line, std::string_view prefix);
 
-}  // namespace korvik::reliability
+}  // namespace korvik::cli

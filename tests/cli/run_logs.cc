@@ -1,8 +1,8 @@
-#include "tests/reliability/run_logs.h"
+#include "tests/cli/run_logs.h"
 
 #include <regex>
 
-namespace korvik::reliability {
+namespace korvik::cli {
 namespace {
 
 constexpr std::string_view kStarted = "Korvik Checksum Utility : Started : ";
@@ -102,4 +102,4 @@ RunOutcome ReadOutcome(const RunLogRecord& record) {
   return outcome;
 }
 
-}  // namespace korvik::reliability
+}  // namespace korvik::cli
