@@ -1,10 +1,6 @@
 #include "app/batch_run.h"
 
-#include <strings.h>
-
-#include <cerrno>
 #include <optional>
-#include <vector>
 
 #include "app/command_line.h"
 #include "app/run_log.h"
@@ -97,24 +93,18 @@ Expected<bool> BatchRun::Dispatch(const std::string& command_text) {
 }
 
 Status BatchRun::DeleteOldMarker() {
-  // The marker is one file whatever the letter case of its name.
-  std::vector<std::string> markers;
-  if (auto names = files_.ListDirectory("."); names.ok()) {
-    for (const std::string& name : *names) {
-      if (::strcasecmp(name.c_str(), kMarkerFileName) == 0) {
-        markers.push_back(name);
-      }
-    }
-  } else {
-    markers.push_back(kMarkerFileName);
-  }
-  for (const std::string& marker : markers) {
+  // The name the marker is deleted under and the name it is written under:
+  // one file where letter case does not count, and on other file systems
+  // the only names the program itself ever gives it.
+  for (const char* marker : {kOldMarkerFileName, kMarkerFileName}) {
+    // A name the existence test cannot look at is one it does not find.
     auto ordinary = IsOrdinaryFile(files_, marker);
-    if (!ordinary.ok()) return ordinary.status();
-    if (!*ordinary) continue;
+    if (!ordinary.ok() || !*ordinary) continue;
     // Another run starting at the same moment may have deleted it first.
     Status removed = files_.Remove(marker);
-    if (!removed.ok() && removed.error().code() != ENOENT) return removed;
+    if (!removed.ok() && removed.error().kind() != ErrorKind::kNotFound) {
+      return removed;
+    }
   }
   return Status::Ok();
 }

@@ -27,6 +27,8 @@ struct BatchServices {
 
 inline constexpr char kLogFileName[] = "ravlo.log";
 inline constexpr char kMarkerFileName[] = "ravlo.Out";
+// The marker's name where a run deletes it at its start.
+inline constexpr char kOldMarkerFileName[] = "Ravlo.out";
 
 // Runs the program for one command text (the arguments joined by blanks).
 // The outcome goes to the run log and the failure marker; the result

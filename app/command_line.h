@@ -2,15 +2,10 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 #include "platform/result.h"
 
 namespace korvik {
-
-// Returns the arguments after the program's name joined by single blanks:
-// the command text.
-std::string JoinArguments(const std::vector<std::string>& arguments);
 
 struct BatchCommand {
   std::string switch_text;  // the first two characters, as given

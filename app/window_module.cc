@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "app/interactive_mode.h"
 #include "platform/path.h"
 
 namespace korvik {
@@ -27,7 +28,7 @@ void WindowModule::Offer() {
     return;
   }
   const std::string module =
-      path::Join(program_directory_, kWindowModuleFileName);
+      PathSyntax::Posix().Join(program_directory_, kWindowModuleFileName);
   void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
   auto entry = handle == nullptr ? nullptr
                                  : reinterpret_cast<WindowEntryPoint>(
@@ -37,6 +38,12 @@ void WindowModule::Offer() {
     return;
   }
   entry(argc_, argv_);
+}
+
+std::unique_ptr<InteractiveMode> MakeInteractiveMode(
+    std::string program_directory, int argc, char** argv) {
+  return std::make_unique<WindowModule>(std::move(program_directory), argc,
+                                        argv);
 }
 
 }  // namespace korvik

@@ -12,7 +12,7 @@ constexpr char kFailure[] =
 // undone so the file keeps its earlier length.
 Status WriteTrailer(FileSystem& files, const std::string& file_name,
                     const std::string& hash) {
-  auto opened = files.Open(file_name, OpenMode::kCreateShared);
+  auto opened = files.Open(file_name, OpenMode::kCreate);
   if (!opened.ok()) return opened.status();
   ScopedFile file(files, *opened);
   auto info = files.StatHandle(file.get());

@@ -17,8 +17,7 @@ class CleanFileMemo {
   // Determines whether the file in the state `info` describes is the one
   // last remembered, unchanged since: same file, size and times.
   bool Holds(const EntryInfo& info) const {
-    return last_ && last_->device == info.device &&
-           last_->inode == info.inode && last_->size == info.size &&
+    return last_ && last_->id == info.id && last_->size == info.size &&
            last_->modified_ns == info.modified_ns &&
            last_->changed_ns == info.changed_ns;
   }

@@ -6,6 +6,7 @@
 
 #include "checksum/services.h"
 #include "platform/result.h"
+#include "platform/system.h"
 
 namespace korvik {
 
@@ -25,8 +26,7 @@ class DigestLibrary {
 // The digest library loaded from its file on the first call.
 class LoadedDigestLibrary final : public DigestLibrary {
  public:
-  explicit LoadedDigestLibrary(std::string library_path);
-  ~LoadedDigestLibrary() override;
+  LoadedDigestLibrary(LibraryLoader& loader, std::string library_path);
   LoadedDigestLibrary(const LoadedDigestLibrary&) = delete;
   LoadedDigestLibrary& operator=(const LoadedDigestLibrary&) = delete;
 
@@ -37,13 +37,14 @@ class LoadedDigestLibrary final : public DigestLibrary {
 
   Status Load();
 
+  LibraryLoader& loader_;
   std::string library_path_;
-  void* handle_ = nullptr;
   MDFileFunction md_file_ = nullptr;
 };
 
 // Returns the path of the digest library file in the program's directory.
-std::string DigestLibraryPath(Process& process);
+std::string DigestLibraryPath(Process& process,
+                              PathSyntax paths = PathSyntax::Native());
 
 // Determines whether the digest library file lies in the program's
 // directory, as an ordinary file.

@@ -1,19 +1,14 @@
 #include "checksum/entries.h"
 
-#include "platform/path.h"
-
 namespace korvik {
 namespace {
 
-bool IsHidden(const std::string& path) {
-  return path::BaseName(path).starts_with('.');
-}
-
 Expected<bool> HasKind(FileSystem& files, const std::string& path,
                        bool directories_match) {
-  if (path.empty() || IsHidden(path)) return false;
+  if (path.empty()) return false;
   auto info = files.Stat(path);
   if (!info.ok()) return info.error();
+  if (info->hidden || info->system) return false;
   return info->kind == EntryKind::kRegular ||
          (directories_match && info->kind == EntryKind::kDirectory);
 }

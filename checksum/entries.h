@@ -10,9 +10,8 @@
 namespace korvik {
 
 // Determines whether `path` names an ordinary file: a regular file, links
-// followed, whose name does not mark it hidden (a leading "."). Devices,
-// FIFOs and sockets are system entries and never match; "*" and "?" are
-// plain characters.
+// followed, marked neither hidden nor system. Devices, FIFOs and sockets
+// never match; "*" and "?" are plain characters.
 Expected<bool> IsOrdinaryFile(FileSystem& files, const std::string& path);
 
 // Determines whether `path` names an ordinary file or a directory that is

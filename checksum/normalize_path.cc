@@ -1,6 +1,5 @@
 #include "checksum/entries.h"
 #include "checksum/operations.h"
-#include "platform/path.h"
 
 namespace korvik {
 namespace {
@@ -27,9 +26,7 @@ std::string CanonicalCase(const Services& services, const std::string& path) {
   auto upper_entry = services.files.Stat(upper);
   if (original.ok() && upper_entry.ok() &&
       original->kind != EntryKind::kMissing &&
-      original->device == upper_entry->device &&
-      original->inode == upper_entry->inode &&
-      upper_entry->kind == original->kind) {
+      original->id == upper_entry->id && upper_entry->kind == original->kind) {
     return upper;
   }
   return path;
@@ -41,11 +38,11 @@ std::string NormalizePath(const Services& services, std::string& path) {
   auto exists = IsOrdinaryEntry(services.files, path);
   if (!exists.ok() || !*exists) return "";
   path = TrimBlanks(path);
-  if (!path::IsAbsolute(path)) return "";
+  if (!services.paths.IsAbsolute(path)) return "";
   auto working = ResolveNetworkDrive(services.drives, path);
   if (!working.ok()) return "";
-  return CanonicalCase(services,
-                       path::WithoutTrailingSeparator(std::move(*working)));
+  return CanonicalCase(
+      services, services.paths.WithoutTrailingSeparator(std::move(*working)));
 }
 
 }  // namespace korvik

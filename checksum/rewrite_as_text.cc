@@ -1,47 +1,17 @@
-#include <cerrno>
 #include <vector>
 
 #include "checksum/clean_file_memo.h"
 #include "checksum/entries.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
-#include "platform/path.h"
 
 namespace korvik {
 namespace {
 
 constexpr std::size_t kBlockSize = std::size_t{1} << 20;
-
-bool SameEntry(const EntryInfo& a, const EntryInfo& b) {
-  return a.device == b.device && a.inode == b.inode;
-}
-
-// The work file lies in the current directory; where that does not accept
-// new files (a read-only program directory, say), beside the data file.
-std::string WorkDirectory(const Services& services, const std::string& target) {
-  auto current = services.process.CurrentDirectory();
-  if (current.ok() && services.files.MayWrite(*current)) return *current;
-  return path::DirectoryOf(target);
-}
-
-// Removes the work file when the rewrite ends before the work file took
-// the data file's place.
-class WorkFileGuard {
- public:
-  WorkFileGuard(FileSystem& files, std::string path)
-      : files_(files), path_(std::move(path)) {}
-  WorkFileGuard(const WorkFileGuard&) = delete;
-  WorkFileGuard& operator=(const WorkFileGuard&) = delete;
-  ~WorkFileGuard() {
-    if (armed_) (void)files_.Remove(path_);
-  }
-  void Disarm() { armed_ = false; }
-
- private:
-  FileSystem& files_;
-  std::string path_;
-  bool armed_ = true;
-};
+// Another run may remove the work file between our open and our lock; past
+// this many such turns something else is at play.
+constexpr int kWorkFileAttempts = 100;
 
 // Reads the whole file, block by block, through `consume`; stops early
 // when `consume` returns false. Returns the number of bytes read.
@@ -59,99 +29,114 @@ Expected<std::uint64_t> ReadBlocks(FileSystem& files, FileHandle file,
   }
 }
 
-Status SyncDirectory(FileSystem& files, const std::string& directory) {
-  auto opened = files.OpenDirectory(directory);
-  if (!opened.ok()) return opened.status();
-  ScopedFile handle(files, *opened);
-  if (Status synced = files.Sync(handle.get()); !synced.ok()) return synced;
-  return handle.Close();
+bool RefusesNewFiles(const Error& error) {
+  return error.kind() == ErrorKind::kAccessDenied ||
+         error.kind() == ErrorKind::kReadOnly;
 }
 
-// Completes the file at `path`: the data file's rights, then its bytes on
-// the device.
-Status Seal(FileSystem& files, ScopedFile& file, const EntryInfo& like) {
-  if (Status kept = files.CopyAttributes(file.get(), like); !kept.ok()) {
-    return kept;
+// The rewrite's work file "~~~~MD5.TMP", held open and locked for the whole
+// rewrite: runs sharing a directory take turns on it. What a run leaves
+// behind under that name is taken over, or removed where it is no file the
+// run may use. The file is removed on every path unless it took the data
+// file's place.
+class WorkFile {
+ public:
+  explicit WorkFile(FileSystem& files) : files_(files) {}
+  WorkFile(const WorkFile&) = delete;
+  WorkFile& operator=(const WorkFile&) = delete;
+  ~WorkFile() {
+    if (handle_ == kNoFile) return;
+    if (!replaced_) (void)files_.Remove(path_);
+    (void)files_.Close(handle_);
   }
-  if (Status synced = files.Sync(file.get()); !synced.ok()) return synced;
-  return file.Close();
+
+  // Waits for the work file at `path`. Returns false where `path` is the
+  // data file itself, an error where a leftover cannot be removed.
+  Expected<bool> Acquire(const std::string& path, const FileId& data);
+
+  // Writes the data file's rewritten form into the work file, complete and
+  // flushed.
+  Status Fill(FileHandle data);
+
+  // Puts the work file in the data file's place.
+  Status Replace(const std::string& target);
+
+ private:
+  // Removes what stands under the name instead of a usable work file.
+  Status RemoveLeftover();
+
+  FileSystem& files_;
+  std::string path_;
+  FileHandle handle_ = kNoFile;
+  bool replaced_ = false;
+};
+
+Expected<bool> WorkFile::Acquire(const std::string& path, const FileId& data) {
+  path_ = path;
+  for (int attempt = 0; attempt < kWorkFileAttempts; ++attempt) {
+    auto named = files_.Stat(path_);
+    if (!named.ok()) return named.error();
+    if (named->kind == EntryKind::kRegular && named->id == data) return false;
+    auto opened = files_.Open(path_, OpenMode::kOpenOrCreatePrivate);
+    if (!opened.ok()) {
+      if (RefusesNewFiles(opened.error()) &&
+          named->kind == EntryKind::kMissing) {
+        return opened.error();  // the directory takes no new files
+      }
+      if (Status removed = RemoveLeftover(); !removed.ok()) return removed;
+      continue;
+    }
+    handle_ = *opened;
+    (void)files_.Lock(handle_);  // where there are no locks, unguarded
+    auto held = files_.StatHandle(handle_);
+    auto now = files_.Stat(path_);
+    if (held.ok() && now.ok() && now->kind == EntryKind::kRegular &&
+        now->id == held->id) {
+      if (held->id == data) return false;
+      return true;
+    }
+    // The run before us removed it or put it in place: not ours to remove.
+    (void)files_.Close(handle_);
+    handle_ = kNoFile;
+  }
+  return Error(ErrorKind::kOther, "'" + path_ + "' keeps changing");
 }
 
-// Writes the rewritten data into the work file, complete and flushed.
-Status WriteWorkFile(FileSystem& files, FileHandle data,
-                     const std::string& work_path, const EntryInfo& like) {
-  auto opened = files.Open(work_path, OpenMode::kCreatePrivate);
-  if (!opened.ok()) return opened.status();
-  ScopedFile work(files, *opened);
-  if (Status emptied = files.Truncate(work.get(), 0); !emptied.ok()) {
+Status WorkFile::RemoveLeftover() {
+  Status removed = files_.Remove(path_);
+  if (!removed.ok() && removed.error().kind() != ErrorKind::kNotFound) {
+    return removed;
+  }
+  return Status::Ok();
+}
+
+Status WorkFile::Fill(FileHandle data) {
+  if (Status emptied = files_.Truncate(handle_, 0); !emptied.ok()) {
     return emptied;
   }
   LineEndWriter writer;
   std::string output;
   output.reserve(2 * kBlockSize + 2);
   Status written;
-  auto read = ReadBlocks(files, data, [&](std::span<const char> block) {
+  std::uint64_t offset = 0;
+  auto read = ReadBlocks(files_, data, [&](std::span<const char> block) {
     output.clear();
     writer.Convert(block, output);
-    written = files.Write(work.get(), output);
+    written = files_.WriteAt(handle_, output, offset);
+    offset += output.size();
     return written.ok();
   });
   if (!read.ok()) return read.status();
   if (!written.ok()) return written;
   output.clear();
   writer.Finish(output);
-  if (Status last = files.Write(work.get(), output); !last.ok()) return last;
-  return Seal(files, work, like);
+  return files_.WriteAt(handle_, output, offset);
 }
 
-// Puts a copy of the work file beside the data file, then in its place: for
-// a work file on another file system than the data file.
-Status CopyIntoPlace(FileSystem& files, const std::string& work_path,
-                     const std::string& target, const EntryInfo& like) {
-  auto source_handle = files.Open(work_path, OpenMode::kRead);
-  if (!source_handle.ok()) return source_handle.status();
-  ScopedFile source(files, *source_handle);
-  auto source_info = files.StatHandle(source.get());
-  if (!source_info.ok()) return source_info.status();
-
-  const std::string prefix =
-      "." + std::string(path::BaseName(target).substr(0, 200)) + ".korvik-";
-  auto created = files.CreateUnique(path::DirectoryOf(target), prefix);
-  if (!created.ok()) return created.status();
-  WorkFileGuard temp_guard(files, created->path);
-  ScopedFile temp(files, created->handle);
-  if (Status copied =
-          files.CopyRange(source.get(), 0, temp.get(), 0, source_info->size);
-      !copied.ok()) {
-    return copied;
-  }
-  if (Status sealed = Seal(files, temp, like); !sealed.ok()) return sealed;
-  if (Status moved = files.Rename(created->path, target); !moved.ok()) {
-    return moved;
-  }
-  temp_guard.Disarm();
+Status WorkFile::Replace(const std::string& target) {
+  if (Status moved = files_.Replace(path_, target); !moved.ok()) return moved;
+  replaced_ = true;
   return Status::Ok();
-}
-
-// Replaces the data file by its rewritten form in one step: a process
-// stopped at any moment leaves either the old or the new file.
-Status ReplaceWithRewrite(FileSystem& files, ScopedFile& data,
-                          const std::string& work_path,
-                          const std::string& target, const EntryInfo& like) {
-  WorkFileGuard work_guard(files, work_path);
-  if (Status written = WriteWorkFile(files, data.get(), work_path, like);
-      !written.ok()) {
-    return written;
-  }
-  if (Status closed = data.Close(); !closed.ok()) return closed;
-  Status moved = files.Rename(work_path, target);
-  if (!moved.ok() && moved.error().code() == EXDEV) {
-    moved = CopyIntoPlace(files, work_path, target, like);
-  } else if (moved.ok()) {
-    work_guard.Disarm();
-  }
-  if (!moved.ok()) return moved;
-  return SyncDirectory(files, path::DirectoryOf(target));
 }
 
 // Adds the missing end of the last line in place: two bytes at most, so
@@ -181,25 +166,27 @@ Expected<bool> RewriteAsText(const Services& services,
   auto info = files.Stat(*target);
   if (!info.ok() || info->kind != EntryKind::kRegular) return false;
 
-  // Runs sharing a work directory take turns: the lock on the directory is
-  // held until the rewrite is over. Where the file system offers no locks
-  // the rewrite goes on unguarded.
-  const std::string work_directory = WorkDirectory(services, *target);
-  auto directory = files.OpenDirectory(work_directory);
-  if (!directory.ok()) return false;
-  ScopedFile directory_lock(files, *directory);
-  (void)files.Lock(directory_lock.get());
-
-  const std::string work_path =
-      path::Join(work_directory, kRewriteWorkFileName);
-  auto leftover = files.Stat(work_path);
-  if (!leftover.ok()) return false;
-  if (leftover->kind == EntryKind::kRegular) {
-    if (SameEntry(*leftover, *info)) return false;  // the data file itself
-    if (Status removed = files.Remove(work_path); !removed.ok()) {
-      return removed.error();
-    }
+  // The work file lies in the current directory; where that takes no new
+  // files (a read-only program directory, say), beside the data file.
+  WorkFile work(files);
+  auto current = services.process.CurrentDirectory();
+  Expected<bool> acquired =
+      current.ok()
+          ? work.Acquire(services.paths.Join(*current, kRewriteWorkFileName),
+                         info->id)
+          : Expected<bool>(current.error());
+  if (!acquired.ok() && RefusesNewFiles(acquired.error())) {
+    acquired =
+        work.Acquire(services.paths.Join(services.paths.DirectoryOf(*target),
+                                         kRewriteWorkFileName),
+                     info->id);
   }
+  if (!acquired.ok()) {
+    if (RefusesNewFiles(acquired.error())) return false;
+    return acquired.error();
+  }
+  if (!*acquired) return false;  // the data file is the work file itself
+
   // A file the process may not write is refused before anything is written.
   if (!files.MayWrite(*target) || info->size == 0) return false;
 
@@ -238,7 +225,9 @@ Expected<bool> RewriteAsText(const Services& services,
       done = AppendLineEnd(files, data, scanner.Suffix(), length);
       break;
     case LineEndChange::kRewrite:
-      done = ReplaceWithRewrite(files, data, work_path, *target, *info);
+      done = work.Fill(data.get());
+      if (done.ok()) done = data.Close();
+      if (done.ok()) done = work.Replace(*target);
       break;
   }
   return done.ok();

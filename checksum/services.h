@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/file_system.h"
+#include "platform/path.h"
 #include "platform/system.h"
 
 namespace korvik {
@@ -16,6 +17,8 @@ struct Services {
   DriveInfo& drives;
   Locale& locale;
   DigestLibrary& digest;
+  // The shape of the paths that `files` takes.
+  PathSyntax paths = PathSyntax::Native();
   // Where set, spares a sealing run the second full read of a file that its
   // first rewrite found in order.
   CleanFileMemo* clean_files = nullptr;

@@ -2,29 +2,33 @@
 // what the batch program and the window module each set up once.
 #pragma once
 
+#include <memory>
+
 #include "checksum/digest_library.h"
 #include "checksum/services.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_system.h"
+#include "platform/system.h"
 
 namespace korvik {
 
 class SystemServices {
  public:
-  SystemServices() = default;
+  // Takes main's arguments (argc 0 where there are none to pass on).
+  SystemServices(int argc, char** argv)
+      : platform_(MakePlatform(argc, argv)),
+        digest_(platform_->libraries(),
+                DigestLibraryPath(platform_->process())),
+        services_{platform_->files(), platform_->process(), platform_->drives(),
+                  platform_->locale(), digest_} {}
   SystemServices(const SystemServices&) = delete;
   SystemServices& operator=(const SystemServices&) = delete;
 
   const Services& services() const { return services_; }
-  Process& process() { return process_; }
+  Platform& platform() { return *platform_; }
 
  private:
-  PosixFileSystem files_;
-  PosixProcess process_;
-  PosixDriveInfo drives_;
-  PosixLocale locale_;
-  LoadedDigestLibrary digest_{DigestLibraryPath(process_)};
-  const Services services_{files_, process_, drives_, locale_, digest_};
+  std::unique_ptr<Platform> platform_;
+  LoadedDigestLibrary digest_;
+  const Services services_;
 };
 
 }  // namespace korvik

@@ -1,10 +1,8 @@
-#include <cerrno>
 #include <optional>
 
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
-#include "platform/path.h"
 
 namespace korvik {
 namespace {
@@ -16,82 +14,68 @@ constexpr char kMismatch[] = "Checksum Does Not Match File Contents";
 constexpr char kMatch[] = "Checksum Matches File Contents.";
 constexpr char kFailure[] = "Error Verifying Hash : ";
 
-// A verification's copy of the body, removed again on every path.
+// A verification's copy of the body, removed again on every path. It is
+// always a file this verification made itself: a name already taken, by a
+// leftover or by someone else's file or link, is never opened.
 class WorkFile {
  public:
-  explicit WorkFile(FileSystem& files) : files_(files) {}
+  WorkFile(FileSystem& files, PathSyntax paths)
+      : files_(files), paths_(paths) {}
   WorkFile(const WorkFile&) = delete;
   WorkFile& operator=(const WorkFile&) = delete;
   ~WorkFile() { (void)Release(); }
 
-  // Creates the work file beside the data file, or in `temp_directory`
-  // where the data file's directory does not accept it.
+  // Creates the work file: "<data file>~@~" where that name is free, a
+  // unique name beside it where it is taken, and one in `temp_directory`
+  // where the data file's directory takes no new files.
   Status Create(const std::string& data_file,
                 const std::string& temp_directory);
-  // Removes the work file (while still holding it, so that a verification
-  // waiting for the same name sees it gone) and closes it.
+  // Removes the work file and closes it.
   Status Release();
 
   FileHandle handle() const { return handle_; }
   const std::string& path() const { return path_; }
 
  private:
-  Status CreateBeside(const std::string& data_file);
-  Status CreateInTemp(const std::string& data_file,
-                      const std::string& temp_directory);
+  Status CreateUnique(const std::string& directory,
+                      const std::string& data_file);
 
   FileSystem& files_;
-  FileHandle handle_ = -1;
+  PathSyntax paths_;
+  FileHandle handle_ = kNoFile;
   std::string path_;
 };
 
-bool RefusesNewFiles(int code) {
-  return code == EACCES || code == EPERM || code == EROFS ||
-         code == ENAMETOOLONG;
+bool RefusesNewFiles(const Error& error) {
+  return error.kind() == ErrorKind::kAccessDenied ||
+         error.kind() == ErrorKind::kReadOnly ||
+         error.kind() == ErrorKind::kNameTooLong;
 }
 
 Status WorkFile::Create(const std::string& data_file,
                         const std::string& temp_directory) {
-  Status beside = CreateBeside(data_file);
-  const bool refused =
-      !beside.ok() && handle_ < 0 && RefusesNewFiles(beside.error().code());
-  return refused ? CreateInTemp(data_file, temp_directory) : beside;
-}
-
-Status WorkFile::CreateBeside(const std::string& data_file) {
   const std::string path = data_file + kVerifyWorkFileSuffix;
-  // Verifications of one file at the same time take turns on its work file:
-  // a turn starts once the lock is held on the file that bears the name.
-  // Where the file system offers no locks, the turn is not guarded.
-  for (;;) {
-    auto opened = files_.Open(path, OpenMode::kCreatePrivate);
-    if (!opened.ok()) return opened.status();
-    (void)files_.Lock(*opened);
-    handle_ = *opened;
+  auto created = files_.Open(path, OpenMode::kCreateNew);
+  if (created.ok()) {
+    handle_ = *created;
     path_ = path;
-    auto held = files_.StatHandle(handle_);
-    if (!held.ok()) return held.status();
-    auto named = files_.Stat(path);
-    if (!named.ok()) return named.status();
-    if (named->kind != EntryKind::kMissing && named->inode == held->inode &&
-        named->device == held->device) {
-      // A new file is left alone: on ext4, truncating a file makes its
-      // close flush the data written after, a cost for nothing here.
-      return held->size == 0 ? Status::Ok() : files_.Truncate(handle_, 0);
-    }
-    // The previous holder removed it: the name is not ours to remove.
-    (void)files_.Close(handle_);
-    handle_ = -1;
+    return Status::Ok();
   }
+  Status beside = created.status();
+  if (created.error().kind() == ErrorKind::kAlreadyExists) {
+    beside = CreateUnique(paths_.DirectoryOf(data_file), data_file);
+  }
+  if (beside.ok() || !RefusesNewFiles(beside.error())) return beside;
+  return CreateUnique(temp_directory, data_file);
 }
 
-Status WorkFile::CreateInTemp(const std::string& data_file,
-                              const std::string& temp_directory) {
+Status WorkFile::CreateUnique(const std::string& directory,
+                              const std::string& data_file) {
   // Long names are cut so that the unique suffix still fits.
   const std::string prefix =
-      std::string(path::BaseName(data_file).substr(0, 200)) +
+      std::string(paths_.BaseName(data_file).substr(0, 200)) +
       kVerifyWorkFileSuffix;
-  auto created = files_.CreateUnique(temp_directory, prefix);
+  auto created = files_.CreateUnique(directory, prefix);
   if (!created.ok()) return created.status();
   handle_ = created->handle;
   path_ = created->path;
@@ -99,10 +83,10 @@ Status WorkFile::CreateInTemp(const std::string& data_file,
 }
 
 Status WorkFile::Release() {
-  if (handle_ < 0) return Status::Ok();
+  if (handle_ == kNoFile) return Status::Ok();
   Status removed = files_.Remove(path_);
   Status closed = files_.Close(handle_);
-  handle_ = -1;
+  handle_ = kNoFile;
   return removed.ok() ? closed : removed;
 }
 
@@ -112,7 +96,9 @@ Status ReadExactly(FileSystem& files, FileHandle file, std::span<char> buffer,
   while (!buffer.empty()) {
     auto got = files.ReadAt(file, buffer, offset);
     if (!got.ok()) return got.status();
-    if (*got == 0) return Error(EIO, "read: the file ended early");
+    if (*got == 0) {
+      return Error(ErrorKind::kEndOfFile, "read: the file ended early");
+    }
     buffer = buffer.subspan(*got);
     offset += *got;
   }
@@ -129,7 +115,7 @@ Expected<VerificationResult> Check(const Services& services,
   if (!opened.ok()) return opened.error();
   ScopedFile data(files, *opened);
 
-  WorkFile work(files);
+  WorkFile work(files, services.paths);
   if (Status created = work.Create(file_name, services.process.TempDirectory());
       !created.ok()) {
     return created.error();

@@ -1,12 +1,11 @@
 // The file services that the checksum operations and the batch run use.
-// The POSIX implementation talks to the kernel; tests substitute an
-// in-memory file system and inject failures into any call.
+// Each system's back end talks to its kernel; tests substitute an in-memory
+// file system and inject failures into any call.
 #pragma once
 
 #include <cstdint>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "platform/result.h"
 
@@ -17,34 +16,51 @@ enum class EntryKind {
   kMissing,    // nothing, or a dangling link
   kRegular,    // a regular file
   kDirectory,  // a directory
-  kSystem,     // a device, FIFO or socket
+  kDevice,     // a device, FIFO or socket
+};
+
+// Which file an entry is, unique on one machine while the file exists: the
+// volume and the file's number on it.
+struct FileId {
+  std::uint64_t volume = 0;
+  std::uint64_t index = 0;
+  friend bool operator==(const FileId&, const FileId&) = default;
 };
 
 struct EntryInfo {
   EntryKind kind = EntryKind::kMissing;
+  // Marked hidden: a name starting with "." on POSIX, the hidden attribute
+  // on Windows.
+  bool hidden = false;
+  // Marked as the system's own: a device, FIFO or socket on POSIX, the
+  // system attribute on Windows.
+  bool system = false;
   std::uint64_t size = 0;
-  std::uint64_t device = 0;
-  std::uint64_t inode = 0;
-  std::uint32_t mode = 0;  // permission bits, 07777
-  std::uint32_t owner = 0;
-  std::uint32_t group = 0;
-  // Last change of content and of status, in nanoseconds since the epoch:
-  // every write moves both.
+  FileId id;
+  // Last change of content and of status (or attributes), in nanoseconds
+  // since the epoch: every write moves both.
   std::int64_t modified_ns = 0;
   std::int64_t changed_ns = 0;
 };
 
 enum class OpenMode {
-  kRead,           // read only; refuses anything but a regular file
-  kReadWrite,      // read and write an existing regular file
-  kCreateShared,   // read and write; created empty (rw for all, less umask)
-  kCreatePrivate,  // read and write; created empty (owner only); the final
-                   // name component must not be a symbolic link
-  kAppend,         // every write goes to the end; created if missing
+  kRead,       // read only; refuses anything but a regular file
+  kReadWrite,  // read and write an existing regular file
+  kCreate,     // read and write; created empty where missing, readable by
+               // whoever may read new files
+  kCreateNew,  // read and write a file made by this call, readable by its
+               // owner only; fails with kAlreadyExists where the name is
+               // taken, by a link too
+  kOpenOrCreatePrivate,  // read and write; made owner-only where missing;
+                         // never through a symbolic link
+  kAppend,               // every write goes to the end; created if missing
 };
+// Other processes may read, write and delete every file the program holds
+// open: the digest library reads work files the program is still writing.
 
 // An open file as the file system numbers it.
 using FileHandle = int;
+inline constexpr FileHandle kNoFile = -1;
 
 // A uniquely named file made by CreateUnique.
 struct UniqueFile {
@@ -56,19 +72,18 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Returns what `path` names; a missing entry is not an error.
+  // Returns what `path` names; a missing entry, or a name too long to
+  // exist, is not an error.
   virtual Expected<EntryInfo> Stat(const std::string& path) = 0;
   // Returns what the open file is.
   virtual Expected<EntryInfo> StatHandle(FileHandle file) = 0;
   // Returns the absolute path of `path` with every symbolic link resolved.
   virtual Expected<std::string> RealPath(const std::string& path) = 0;
-  // Determines whether the process may write the file under the
-  // permission rules of the system (root may write anything).
+  // Determines whether the process may write the file: its permissions or
+  // attributes allow it (root may write anything).
   virtual bool MayWrite(const std::string& path) = 0;
 
   virtual Expected<FileHandle> Open(const std::string& path, OpenMode mode) = 0;
-  // Opens a directory, for Lock and Sync.
-  virtual Expected<FileHandle> OpenDirectory(const std::string& path) = 0;
   // Creates a new file, owner only, named `prefix` followed by six random
   // characters in `directory`.
   virtual Expected<UniqueFile> CreateUnique(const std::string& directory,
@@ -95,18 +110,19 @@ class FileSystem {
   virtual Status Truncate(FileHandle file, std::uint64_t length) = 0;
   // Flushes the file's data and metadata to the device.
   virtual Status Sync(FileHandle file) = 0;
-  // Gives the file the permission bits of `like`, and its owner and group
-  // where the process may set them.
-  virtual Status CopyAttributes(FileHandle file, const EntryInfo& like) = 0;
-  // Waits for an exclusive advisory lock, released when the handle closes.
+  // Waits for an exclusive lock on the whole file, released when the
+  // handle closes.
   virtual Status Lock(FileHandle file) = 0;
 
-  // Replaces `to` by `from` in one step; both on one file system.
-  virtual Status Rename(const std::string& from, const std::string& to) = 0;
+  // Puts the content of the closed file `replacement` in place of the
+  // regular file `target`, in one step that a crash leaves either before or
+  // after: `target` keeps its permissions, owner and group (its attributes
+  // and security on Windows), and the new content and its name are on the
+  // device before it returns. Works across volumes; `replacement` is gone
+  // afterwards.
+  virtual Status Replace(const std::string& replacement,
+                         const std::string& target) = 0;
   virtual Status Remove(const std::string& path) = 0;
-  // Returns the names in a directory, without "." and "..".
-  virtual Expected<std::vector<std::string>> ListDirectory(
-      const std::string& path) = 0;
 };
 
 // Closes the handle when it goes out of scope, unless Close() ran first.
@@ -116,19 +132,13 @@ class ScopedFile {
   ScopedFile(const ScopedFile&) = delete;
   ScopedFile& operator=(const ScopedFile&) = delete;
   ~ScopedFile() {
-    if (handle_ >= 0) (void)fs_->Close(handle_);
+    if (handle_ != kNoFile) (void)fs_->Close(handle_);
   }
 
   FileHandle get() const { return handle_; }
-  // Gives up ownership of the handle without closing it.
-  FileHandle Release() {
-    const FileHandle handle = handle_;
-    handle_ = -1;
-    return handle;
-  }
   Status Close() {
     FileHandle handle = handle_;
-    handle_ = -1;
+    handle_ = kNoFile;
     return fs_->Close(handle);
   }
 

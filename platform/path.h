@@ -1,47 +1,50 @@
-// The shape of file paths on this system: "/" separates names, and a usable
-// path starts at the root.
+// The shape of file paths. POSIX: "/" separates names and a usable path
+// starts at the root. Windows: "\" and "/" both separate names, and a usable
+// path starts with a drive ("C:") or names a network share ("\\srv\pub").
+// Both are pure text rules, so either can be tested on any system.
 #pragma once
 
 #include <string>
 #include <string_view>
 
-namespace korvik::path {
+namespace korvik {
 
-inline constexpr char kSeparator = '/';
+class PathSyntax {
+ public:
+  // Returns the rules of the system the program is built for.
+  static PathSyntax Native();
+  static constexpr PathSyntax Posix() { return PathSyntax(Style::kPosix); }
+  static constexpr PathSyntax Windows() { return PathSyntax(Style::kWindows); }
 
-// Determines whether `path` starts at the root of the file system.
-inline bool IsAbsolute(std::string_view path) {
-  return !path.empty() && path.front() == kSeparator;
-}
+  // Returns the separator the system writes between names.
+  char separator() const { return style_ == Style::kPosix ? '/' : '\\'; }
+  // Determines whether `c` separates names.
+  bool IsSeparator(char c) const {
+    return c == '/' || (style_ == Style::kWindows && c == '\\');
+  }
+  // Determines whether `path` names its entry without a current directory
+  // to resolve against: "/..." on POSIX; a drive path ("C:...", the second
+  // character a colon) or a network path ("\\...") on Windows.
+  bool IsAbsolute(std::string_view path) const;
+  // Returns `path` without one trailing separator as the system writes it
+  // ("/" or "\"); the POSIX root "/" stays as it is.
+  std::string WithoutTrailingSeparator(std::string path) const;
+  // Returns the last name in `path`, ignoring trailing separators.
+  std::string_view BaseName(std::string_view path) const;
+  // Returns the directory that holds `path`: "." for a bare name.
+  std::string DirectoryOf(std::string_view path) const;
+  // Returns `name` inside `directory`.
+  std::string Join(std::string_view directory, std::string_view name) const;
 
-// Returns `path` without one trailing separator; the root stays the root.
-inline std::string WithoutTrailingSeparator(std::string path) {
-  if (path.size() > 1 && path.back() == kSeparator) path.pop_back();
-  return path;
-}
+ private:
+  enum class Style { kPosix, kWindows };
+  explicit constexpr PathSyntax(Style style) : style_(style) {}
 
-// Returns the last name in `path`, ignoring trailing separators.
-inline std::string_view BaseName(std::string_view path) {
-  while (path.size() > 1 && path.back() == kSeparator) path.remove_suffix(1);
-  const auto slash = path.rfind(kSeparator);
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
+  // Returns the length of the part of `path` that names its root ("/",
+  // "C:", "C:\", "\\srv\pub\"), 0 where there is none.
+  std::size_t RootLength(std::string_view path) const;
 
-// Returns the directory that holds `path`: "." for a bare name.
-inline std::string DirectoryOf(std::string_view path) {
-  while (path.size() > 1 && path.back() == kSeparator) path.remove_suffix(1);
-  const auto slash = path.rfind(kSeparator);
-  if (slash == std::string_view::npos) return ".";
-  if (slash == 0) return std::string(1, kSeparator);
-  return std::string(path.substr(0, slash));
-}
+  Style style_;
+};
 
-// Returns `name` inside `directory`.
-inline std::string Join(std::string_view directory, std::string_view name) {
-  std::string joined(directory);
-  if (joined.empty() || joined.back() != kSeparator) joined += kSeparator;
-  joined += name;
-  return joined;
-}
-
-}  // namespace korvik::path
+}  // namespace korvik

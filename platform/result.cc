@@ -1,8 +1,35 @@
 #include "platform/result.h"
 
+#include <cerrno>
 #include <cstring>
 
 namespace korvik {
+namespace {
+
+ErrorKind KindOfErrno(int code) {
+  switch (code) {
+    case ENOENT:
+    case ENOTDIR:
+      return ErrorKind::kNotFound;
+    case EACCES:
+    case EPERM:
+      return ErrorKind::kAccessDenied;
+    case EROFS:
+      return ErrorKind::kReadOnly;
+    case EXDEV:
+      return ErrorKind::kCrossDevice;
+    case ENAMETOOLONG:
+      return ErrorKind::kNameTooLong;
+    case EEXIST:
+      return ErrorKind::kAlreadyExists;
+    case EINVAL:
+      return ErrorKind::kInvalidArgument;
+    default:
+      return ErrorKind::kOther;
+  }
+}
+
+}  // namespace
 
 Error Error::FromErrno(int code, std::string_view action,
                        std::string_view path) {
@@ -11,7 +38,7 @@ Error Error::FromErrno(int code, std::string_view action,
   text += path;
   text += "': ";
   text += std::strerror(code);
-  return Error(code, std::move(text));
+  return Error(KindOfErrno(code), std::move(text), code);
 }
 
 }  // namespace korvik

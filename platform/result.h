@@ -10,22 +10,41 @@
 
 namespace korvik {
 
-// A failed call: the OS error number (0 where there is none) and a
-// description such as "open '/data/a.txt': Permission denied".
+// What went wrong, in terms every system shares; callers decide by it.
+enum class ErrorKind {
+  kOther,
+  kNotFound,         // no such file or directory
+  kAccessDenied,     // the permissions or a lock refuse it
+  kReadOnly,         // a read-only file or file system
+  kCrossDevice,      // the two names lie on different volumes
+  kNameTooLong,      // the name or path is longer than the system allows
+  kAlreadyExists,    // a new file's name is taken
+  kEndOfFile,        // the file ended before the bytes asked for
+  kInvalidArgument,  // a call the program should not have made
+};
+
+// A failed call: its kind, the system's own code (errno or a Win32 error,
+// 0 where there is none) and a description such as
+// "open '/data/a.txt': Permission denied".
 class Error {
  public:
-  Error(int code, std::string description)
-      : code_(code), description_(std::move(description)) {}
+  Error(ErrorKind kind, std::string description, int native_code = 0)
+      : kind_(kind),
+        native_code_(native_code),
+        description_(std::move(description)) {}
 
-  // Returns the error for errno value `code` raised by `action` on `path`.
+  // Returns the error for the C library's errno value `code` raised by
+  // `action` on `path`.
   static Error FromErrno(int code, std::string_view action,
                          std::string_view path);
 
-  int code() const { return code_; }
+  ErrorKind kind() const { return kind_; }
+  int native_code() const { return native_code_; }
   const std::string& description() const { return description_; }
 
  private:
-  int code_;
+  ErrorKind kind_;
+  int native_code_;
   std::string description_;
 };
 

@@ -14,12 +14,14 @@ namespace {
 // The number of links Linux follows in one path before it gives up.
 constexpr int kMaxLinks = 40;
 constexpr std::uint32_t kUser = 1000;
+constexpr char kSeparator = '/';
+constexpr PathSyntax kPaths = PathSyntax::Posix();
 
 // Returns the names in `path`, without empty ones and ".".
 std::vector<std::string> Names(std::string_view path) {
   std::vector<std::string> names;
   while (!path.empty()) {
-    const auto slash = path.find(path::kSeparator);
+    const auto slash = path.find(kSeparator);
     const std::string_view name = path.substr(0, slash);
     if (!name.empty() && name != ".") names.emplace_back(name);
     if (slash == std::string_view::npos) break;
@@ -30,7 +32,7 @@ std::vector<std::string> Names(std::string_view path) {
 
 bool IsWithin(const std::string& name, const std::string& directory) {
   return name == directory || directory == "/" ||
-         name.starts_with(directory + path::kSeparator);
+         name.starts_with(directory + kSeparator);
 }
 
 Error BadHandle(std::string_view action) {
@@ -64,13 +66,13 @@ FakeFileSystem::FakeFileSystem() {
 Expected<EntryInfo> FakeFileSystem::Stat(const std::string& path) {
   const Lookup found = Resolve(path, true);
   if (found.node == nullptr) return EntryInfo{};
-  return Describe(*found.node);
+  return Describe(*found.node, path);
 }
 
 Expected<EntryInfo> FakeFileSystem::StatHandle(FileHandle file) {
   const OpenFile* open = Find(file);
   if (open == nullptr) return BadHandle("stat");
-  return Describe(*open->node);
+  return Describe(*open->node, open->path);
 }
 
 Expected<std::string> FakeFileSystem::RealPath(const std::string& path) {
@@ -88,9 +90,14 @@ bool FakeFileSystem::MayWrite(const std::string& path) {
 Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
                                           OpenMode mode) {
   Log("Open", Normalise(path));
-  // kCreatePrivate stands for O_NOFOLLOW: a final link is not followed.
-  Lookup found = Resolve(path, mode != OpenMode::kCreatePrivate);
+  // The private modes stand for O_NOFOLLOW: a final link is not followed.
+  const bool private_file =
+      mode == OpenMode::kCreateNew || mode == OpenMode::kOpenOrCreatePrivate;
+  Lookup found = Resolve(path, !private_file);
   if (found.error != 0) return Error::FromErrno(found.error, "open", path);
+  if (found.node != nullptr && mode == OpenMode::kCreateNew) {
+    return Error::FromErrno(EEXIST, "open", path);
+  }
   if (found.node == nullptr) {
     if (mode == OpenMode::kRead || mode == OpenMode::kReadWrite) {
       return Error::FromErrno(ENOENT, "open", path);
@@ -101,14 +108,14 @@ Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
     }
     // 0666 less a umask of 022, or owner only.
     found.node =
-        NewNode(NodeKind::kFile, mode == OpenMode::kCreatePrivate ? 0600 : 0644,
-                directory.device);
+        NewNode(NodeKind::kFile, private_file ? 0600 : 0644, directory.device);
     entries_[found.path] = found.node;
   } else if (found.node->kind == NodeKind::kSymlink) {
     return Error::FromErrno(ELOOP, "open", path);
   } else if (found.node->kind != NodeKind::kFile) {
     const int code = found.node->kind == NodeKind::kDirectory ? EISDIR : ENXIO;
-    return Error(code, "open '" + path + "': not a regular file");
+    return Error(ErrorKind::kAccessDenied,
+                 "open '" + path + "': not a regular file", code);
   } else {
     const std::uint32_t needed = mode == OpenMode::kRead     ? 0400
                                  : mode == OpenMode::kAppend ? 0200
@@ -127,26 +134,13 @@ Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
   return Remember(std::move(file));
 }
 
-Expected<FileHandle> FakeFileSystem::OpenDirectory(const std::string& path) {
-  const Lookup found = Resolve(path, true);
-  int error = found.error;
-  if (error == 0 && found.node == nullptr) error = ENOENT;
-  if (error == 0 && found.node->kind != NodeKind::kDirectory) error = ENOTDIR;
-  if (error != 0) return Error::FromErrno(error, "open directory", path);
-  OpenFile file;
-  file.node = found.node;
-  file.path = path;
-  file.name = Normalise(path);
-  return Remember(std::move(file));
-}
-
 Expected<UniqueFile> FakeFileSystem::CreateUnique(const std::string& directory,
                                                   const std::string& prefix) {
   std::string path;
   for (int number = 1;; ++number) {
     std::string digits = std::to_string(number);
     digits.insert(0, 6 - std::min<std::size_t>(digits.size(), 6), '0');
-    path = directory + path::kSeparator + prefix + digits;
+    path = directory + kSeparator + prefix + digits;
     if (Resolve(path, false).node == nullptr) break;
   }
   Log("CreateUnique", Normalise(path));
@@ -158,7 +152,7 @@ Expected<UniqueFile> FakeFileSystem::CreateUnique(const std::string& directory,
   if (error != 0) return Error::FromErrno(error, "create", path);
   OpenFile file;
   file.node = NewNode(NodeKind::kFile, 0600, found.node->device);
-  entries_[path::Join(found.path, path::BaseName(path))] = file.node;
+  entries_[kPaths.Join(found.path, kPaths.BaseName(path))] = file.node;
   file.path = path;
   file.name = Normalise(path);
   file.readable = true;
@@ -241,7 +235,9 @@ Status FakeFileSystem::CopyRange(FileHandle source, std::uint64_t source_offset,
                      std::min(length, available));
   CopyIn(to->node->data, bytes, target_offset);
   ++to->node->changes;
-  if (bytes.size() < length) return Error(EIO, "copy: the file ended early");
+  if (bytes.size() < length) {
+    return Error(ErrorKind::kEndOfFile, "copy: the file ended early");
+  }
   return Status::Ok();
 }
 
@@ -262,16 +258,6 @@ Status FakeFileSystem::Sync(FileHandle file) {
   return Status::Ok();
 }
 
-Status FakeFileSystem::CopyAttributes(FileHandle file, const EntryInfo& like) {
-  OpenFile* open = Find(file);
-  if (open == nullptr) return BadHandle("chmod");
-  Log("CopyAttributes", open->name);
-  open->node->mode = like.mode & 07777;
-  open->node->owner = like.owner;
-  open->node->group = like.group;
-  return Status::Ok();
-}
-
 Status FakeFileSystem::Lock(FileHandle file) {
   const OpenFile* open = Find(file);
   if (open == nullptr) return BadHandle("lock");
@@ -281,6 +267,41 @@ Status FakeFileSystem::Lock(FileHandle file) {
   if (!fresh && held->second != file) {
     return Error::FromErrno(EDEADLK, "lock", open->path);
   }
+  return Status::Ok();
+}
+
+Status FakeFileSystem::Replace(const std::string& replacement,
+                               const std::string& target) {
+  Log("Replace", Normalise(replacement) + " " + Normalise(target));
+  const auto fail = [&](int code) {
+    return Error::FromErrno(code, "replace '" + target + "' by", replacement);
+  };
+  const Lookup source = Resolve(replacement, false);
+  if (source.error != 0) return fail(source.error);
+  if (source.node == nullptr) return fail(ENOENT);
+  if (source.node->kind != NodeKind::kFile) return fail(EINVAL);
+  const Lookup destination = Resolve(target, true);
+  if (destination.error != 0) return fail(destination.error);
+  if (destination.node == nullptr) return fail(ENOENT);
+  if (destination.node->kind != NodeKind::kFile) return fail(EISDIR);
+  if (source.node == destination.node) return Status::Ok();
+  if (!Permits(ParentOf(source.path), 0200) ||
+      !Permits(ParentOf(destination.path), 0200)) {
+    return fail(EACCES);
+  }
+  std::shared_ptr<Node> replaced = source.node;
+  const Node& directory = ParentOf(destination.path);
+  if (replaced->device != directory.device) {
+    // Across devices the content is copied into a new file.
+    replaced = NewNode(NodeKind::kFile, 0600, directory.device);
+    replaced->data = source.node->data;
+  }
+  replaced->mode = destination.node->mode;
+  replaced->owner = destination.node->owner;
+  replaced->group = destination.node->group;
+  ++replaced->changes;
+  entries_.erase(source.path);
+  entries_[destination.path] = std::move(replaced);
   return Status::Ok();
 }
 
@@ -324,26 +345,6 @@ Status FakeFileSystem::Remove(const std::string& path) {
   if (error != 0) return Error::FromErrno(error, "delete", path);
   entries_.erase(found.path);
   return Status::Ok();
-}
-
-Expected<std::vector<std::string>> FakeFileSystem::ListDirectory(
-    const std::string& path) {
-  const Lookup found = Resolve(path, true);
-  int error = found.error;
-  if (error == 0 && found.node == nullptr) error = ENOENT;
-  if (error == 0 && found.node->kind != NodeKind::kDirectory) error = ENOTDIR;
-  if (error != 0) return Error::FromErrno(error, "list", path);
-  const std::string prefix = path::Join(found.path, "");
-  std::vector<std::string> names;
-  for (auto it = entries_.lower_bound(prefix);
-       it != entries_.end() && it->first.starts_with(prefix); ++it) {
-    const std::string_view name =
-        std::string_view(it->first).substr(prefix.size());
-    if (!name.empty() && name.find(path::kSeparator) == name.npos) {
-      names.emplace_back(name);
-    }
-  }
-  return names;
 }
 
 void FakeFileSystem::AddFile(const std::string& path,
@@ -403,8 +404,8 @@ std::vector<std::string> FakeFileSystem::Files() const {
 std::string FakeFileSystem::Normalise(std::string_view path) const {
   std::vector<std::string> names;
   for (std::string& name :
-       Names(path::IsAbsolute(path) ? std::string(path)
-                                    : path::Join(current_directory_, path))) {
+       Names(kPaths.IsAbsolute(path) ? std::string(path)
+                                     : kPaths.Join(current_directory_, path))) {
     if (name != "..") {
       names.push_back(std::move(name));
     } else if (!names.empty()) {
@@ -412,8 +413,8 @@ std::string FakeFileSystem::Normalise(std::string_view path) const {
     }
   }
   std::string normal;
-  for (const std::string& name : names) normal += path::kSeparator + name;
-  return normal.empty() ? std::string(1, path::kSeparator) : normal;
+  for (const std::string& name : names) normal += kSeparator + name;
+  return normal.empty() ? std::string(1, kSeparator) : normal;
 }
 
 FakeFileSystem::Lookup FakeFileSystem::Resolve(std::string_view path,
@@ -424,20 +425,20 @@ FakeFileSystem::Lookup FakeFileSystem::Resolve(std::string_view path,
     return lookup;
   }
   const std::vector<std::string> names =
-      Names(path::IsAbsolute(path) ? std::string(path)
-                                   : path::Join(current_directory_, path));
+      Names(kPaths.IsAbsolute(path) ? std::string(path)
+                                    : kPaths.Join(current_directory_, path));
   std::deque<std::string> rest(names.begin(), names.end());
-  std::string current(1, path::kSeparator);
+  std::string current(1, kSeparator);
   int links = 0;
   while (!rest.empty()) {
     const std::string name = std::move(rest.front());
     rest.pop_front();
     // ".." is taken after links are followed, as the kernel does.
     if (name == "..") {
-      current = path::DirectoryOf(current);
+      current = kPaths.DirectoryOf(current);
       continue;
     }
-    const std::string next = path::Join(current, name);
+    const std::string next = kPaths.Join(current, name);
     const auto found = entries_.find(next);
     const bool last = rest.empty();
     if (found == entries_.end()) {
@@ -456,7 +457,7 @@ FakeFileSystem::Lookup FakeFileSystem::Resolve(std::string_view path,
       }
       const std::vector<std::string> target = Names(node.data);
       rest.insert(rest.begin(), target.begin(), target.end());
-      if (path::IsAbsolute(node.data)) current = path::kSeparator;
+      if (kPaths.IsAbsolute(node.data)) current = kSeparator;
       continue;
     }
     if (!last && node.kind != NodeKind::kDirectory) {
@@ -470,8 +471,9 @@ FakeFileSystem::Lookup FakeFileSystem::Resolve(std::string_view path,
   return lookup;
 }
 
-EntryInfo FakeFileSystem::Describe(const Node& node) {
+EntryInfo FakeFileSystem::Describe(const Node& node, std::string_view name) {
   EntryInfo info;
+  info.hidden = kPaths.BaseName(name).starts_with('.');
   switch (node.kind) {
     case NodeKind::kFile:
       info.kind = EntryKind::kRegular;
@@ -482,14 +484,11 @@ EntryInfo FakeFileSystem::Describe(const Node& node) {
       break;
     case NodeKind::kSymlink:  // not reached: callers follow links
     case NodeKind::kSystem:
-      info.kind = EntryKind::kSystem;
+      info.kind = EntryKind::kDevice;
+      info.system = true;
       break;
   }
-  info.device = node.device;
-  info.inode = node.inode;
-  info.mode = node.mode;
-  info.owner = node.owner;
-  info.group = node.group;
+  info.id = FileId{node.device, node.inode};
   info.modified_ns = node.changes;
   info.changed_ns = node.changes;
   return info;
@@ -515,14 +514,14 @@ FakeFileSystem::Node& FakeFileSystem::MakeDirectories(const std::string& name) {
     }
     return *found->second;
   }
-  const std::uint64_t device = MakeDirectories(path::DirectoryOf(name)).device;
+  const std::uint64_t device = MakeDirectories(kPaths.DirectoryOf(name)).device;
   return *(entries_[name] = NewNode(NodeKind::kDirectory, 0755, device));
 }
 
 std::shared_ptr<FakeFileSystem::Node> FakeFileSystem::Place(
     const std::string& path, NodeKind kind, std::uint32_t mode) {
   const std::string name = Normalise(path);
-  const std::uint64_t device = MakeDirectories(path::DirectoryOf(name)).device;
+  const std::uint64_t device = MakeDirectories(kPaths.DirectoryOf(name)).device;
   return entries_[name] = NewNode(kind, mode, device);
 }
 
@@ -535,7 +534,7 @@ const FakeFileSystem::Node& FakeFileSystem::Existing(
 
 const FakeFileSystem::Node& FakeFileSystem::ParentOf(
     const std::string& name) const {
-  return *entries_.at(path::DirectoryOf(name));
+  return *entries_.at(kPaths.DirectoryOf(name));
 }
 
 bool FakeFileSystem::Permits(const Node& node, std::uint32_t bits) const {
@@ -543,7 +542,7 @@ bool FakeFileSystem::Permits(const Node& node, std::uint32_t bits) const {
 }
 
 bool FakeFileSystem::HasChildren(const std::string& name) const {
-  const std::string prefix = path::Join(name, "");
+  const std::string prefix = kPaths.Join(name, "");
   const auto next = entries_.upper_bound(prefix);
   return next != entries_.end() && next->first.starts_with(prefix);
 }

@@ -28,7 +28,6 @@ class FakeFileSystem : public FileSystem {
   Expected<std::string> RealPath(const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
-  Expected<FileHandle> OpenDirectory(const std::string& path) override;
   // Names the file `prefix` followed by the first free number of six
   // digits ("000001", "000002", ...), so that tests can predict it.
   Expected<UniqueFile> CreateUnique(const std::string& directory,
@@ -45,15 +44,16 @@ class FakeFileSystem : public FileSystem {
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
-  Status CopyAttributes(FileHandle file, const EntryInfo& like) override;
   // Never waits: a second handle locking a locked file fails with EDEADLK,
   // as a single-threaded test would otherwise hang.
   Status Lock(FileHandle file) override;
-  Status Rename(const std::string& from, const std::string& to) override;
+  // Gives the replacement the target's mode, owner and group; copies it
+  // into a new file where the two lie on different devices.
+  Status Replace(const std::string& replacement,
+                 const std::string& target) override;
   Status Remove(const std::string& path) override;
-  // Returns the names in sorted order.
-  Expected<std::vector<std::string>> ListDirectory(
-      const std::string& path) override;
+  // Moves an entry as rename(2) does, for setting up tests.
+  Status Rename(const std::string& from, const std::string& to);
 
   // Setting up. These create missing parent directories (mode 0755), follow
   // no symbolic link, and replace an entry already at `path`.
@@ -81,10 +81,10 @@ class FakeFileSystem : public FileSystem {
   // Returns the names of all regular files, sorted.
   std::vector<std::string> Files() const;
   std::size_t OpenHandleCount() const { return handles_.size(); }
-  // Returns lines such as "Open /d/a.txt" or "Rename /d/t000001 /d/a.txt",
+  // Returns lines such as "Open /d/a.txt" or "Replace /d/t000001 /d/a.txt",
   // one for each call of Open, CreateUnique, Write, WriteAt, Truncate,
-  // Rename, Remove, Lock, Sync, CopyRange and CopyAttributes, failed ones
-  // too, with names made absolute.
+  // Replace, Rename, Remove, Lock, Sync and CopyRange, failed ones too,
+  // with names made absolute.
   std::vector<std::string> calls() const { return calls_; }
 
  private:
@@ -124,7 +124,8 @@ class FakeFileSystem : public FileSystem {
   std::string Normalise(std::string_view path) const;
   // Follows `path` through links; the final name too if `follow_last`.
   Lookup Resolve(std::string_view path, bool follow_last) const;
-  static EntryInfo Describe(const Node& node);
+  // Describes `node`, found under `name`.
+  static EntryInfo Describe(const Node& node, std::string_view name);
   std::shared_ptr<Node> NewNode(NodeKind kind, std::uint32_t mode,
                                 std::uint64_t device);
   Node& MakeDirectories(const std::string& name);

@@ -28,9 +28,11 @@ TEST(FakeFileSystemTest, FollowsLinksAndReportsLoops) {
   EXPECT_EQ(*fs.RealPath("/d/./link"), "/d/a.txt");
   EXPECT_EQ(fs.Stat("/d/dangling")->kind, EntryKind::kMissing);
   EXPECT_EQ(fs.Stat("/d/loop1")->kind, EntryKind::kMissing);
-  EXPECT_EQ(fs.Open("/d/loop1", OpenMode::kRead).error().code(), ELOOP);
-  EXPECT_EQ(fs.RealPath("/d/loop1").error().code(), ELOOP);
-  EXPECT_EQ(fs.Open("/d/link", OpenMode::kCreatePrivate).error().code(), ELOOP);
+  EXPECT_EQ(fs.Open("/d/loop1", OpenMode::kRead).error().native_code(), ELOOP);
+  EXPECT_EQ(fs.RealPath("/d/loop1").error().native_code(), ELOOP);
+  EXPECT_EQ(
+      fs.Open("/d/link", OpenMode::kOpenOrCreatePrivate).error().native_code(),
+      ELOOP);
   fs.set_current_directory("/d");
   EXPECT_EQ(fs.Contents("link"), "abc");
 }
@@ -39,30 +41,51 @@ TEST(FakeFileSystemTest, RefusesToOpenDirectoriesAndSystemEntries) {
   FakeFileSystem fs;
   fs.AddDirectory("/d");
   fs.AddSystemEntry("/dev/fifo");
-  EXPECT_EQ(fs.Stat("/dev/fifo")->kind, EntryKind::kSystem);
-  EXPECT_EQ(fs.Open("/d", OpenMode::kRead).error().code(), EISDIR);
-  EXPECT_EQ(fs.Open("/dev/fifo", OpenMode::kRead).error().code(), ENXIO);
+  EXPECT_EQ(fs.Stat("/dev/fifo")->kind, EntryKind::kDevice);
+  EXPECT_TRUE(fs.Stat("/dev/fifo")->system);
+  fs.AddFile("/d/.hidden", "");
+  EXPECT_TRUE(fs.Stat("/d/.hidden")->hidden);
+  EXPECT_EQ(fs.Open("/d", OpenMode::kRead).error().native_code(), EISDIR);
+  EXPECT_EQ(fs.Open("/dev/fifo", OpenMode::kRead).error().native_code(), ENXIO);
   EXPECT_EQ(fs.Stat("/d/missing")->kind, EntryKind::kMissing);
-  EXPECT_EQ(fs.Remove("/d/missing").error().code(), ENOENT);
+  EXPECT_EQ(fs.Remove("/d/missing").error().native_code(), ENOENT);
 }
 
-TEST(FakeFileSystemTest, RenameReplacesTargetButNotAcrossDevices) {
+TEST(FakeFileSystemTest, ReplaceKeepsTheTargetsRightsAndCrossesDevices) {
   FakeFileSystem fs;
-  fs.AddFile("/d/new", "new");
-  fs.AddFile("/d/old", "old");
+  fs.AddFile("/d/new", "new", 0600);
+  fs.AddFile("/d/old", "old", 0640);
   fs.AddDirectory("/mnt", 2);
-  fs.AddFile("/mnt/x", "x");
+  fs.AddFile("/mnt/x", "x", 0604);
+  fs.AddFile("/d/dir/y", "y");
 
-  const Status crossing = fs.Rename("/d/new", "/mnt/new");
-  ASSERT_FALSE(crossing.ok());
-  EXPECT_EQ(crossing.error().code(), EXDEV);
-  EXPECT_EQ(fs.Stat("/mnt/x")->device, 2u);
-  ASSERT_TRUE(fs.Rename("/d/new", "/d/old").ok());
-  EXPECT_EQ(fs.Contents("/d/old"), "new");
-  EXPECT_THAT(fs.Files(), ElementsAre("/d/old", "/mnt/x"));
-  EXPECT_THAT(*fs.ListDirectory("/"), ElementsAre("d", "mnt"));
+  ASSERT_TRUE(fs.Replace("/d/new", "/mnt/x").ok());
+  EXPECT_EQ(fs.Contents("/mnt/x"), "new");
+  EXPECT_EQ(fs.Mode("/mnt/x"), 0604u);
+  EXPECT_EQ(fs.Stat("/mnt/x")->id.volume, 2u);
+  fs.AddFile("/d/new", "newer", 0600);
+  ASSERT_TRUE(fs.Replace("/d/new", "/d/old").ok());
+  EXPECT_EQ(fs.Contents("/d/old"), "newer");
+  EXPECT_EQ(fs.Mode("/d/old"), 0640u);
+  EXPECT_EQ(fs.Replace("/d/old", "/d/dir").error().native_code(), EISDIR);
+  EXPECT_THAT(fs.Files(), ElementsAre("/d/dir/y", "/d/old", "/mnt/x"));
   EXPECT_THAT(fs.calls(),
-              ElementsAre("Rename /d/new /mnt/new", "Rename /d/new /d/old"));
+              ElementsAre("Replace /d/new /mnt/x", "Replace /d/new /d/old",
+                          "Replace /d/old /d/dir"));
+}
+
+TEST(FakeFileSystemTest, CreateNewRefusesAnyTakenName) {
+  FakeFileSystem fs;
+  fs.AddFile("/d/a", "a");
+  fs.AddSymlink("/d/dangling", "/d/nowhere");
+  EXPECT_EQ(fs.Open("/d/a", OpenMode::kCreateNew).error().kind(),
+            ErrorKind::kAlreadyExists);
+  EXPECT_EQ(fs.Open("/d/dangling", OpenMode::kCreateNew).error().kind(),
+            ErrorKind::kAlreadyExists);
+  EXPECT_FALSE(fs.Exists("/d/nowhere"));
+  auto created = fs.Open("/d/b", OpenMode::kCreateNew);
+  ASSERT_TRUE(created.ok());
+  EXPECT_EQ(fs.Mode("/d/b"), 0600u);
 }
 
 TEST(FakeFileSystemTest, ChecksPermissionsUnlessRoot) {
@@ -74,8 +97,8 @@ TEST(FakeFileSystemTest, ChecksPermissionsUnlessRoot) {
   EXPECT_FALSE(fs.MayWrite("/d/ro"));
   EXPECT_EQ(fs.Open("/d/ro", OpenMode::kReadWrite).error().description(),
             "open '/d/ro': Permission denied");
-  EXPECT_EQ(fs.Remove("/locked/f").error().code(), EACCES);
-  EXPECT_EQ(fs.CreateUnique("/locked", "t").error().code(), EACCES);
+  EXPECT_EQ(fs.Remove("/locked/f").error().native_code(), EACCES);
+  EXPECT_EQ(fs.CreateUnique("/locked", "t").error().native_code(), EACCES);
   fs.set_root(true);
   EXPECT_TRUE(fs.MayWrite("/d/ro"));
   EXPECT_TRUE(fs.Remove("/locked/f").ok());
@@ -87,7 +110,7 @@ TEST(FakeFileSystemTest, CatchesASecondLockOnOneFile) {
   const FileHandle first = *fs.Open("/d/log", OpenMode::kAppend);
   const FileHandle second = *fs.Open("/d/log", OpenMode::kAppend);
   ASSERT_TRUE(fs.Lock(first).ok());
-  EXPECT_EQ(fs.Lock(second).error().code(), EDEADLK);
+  EXPECT_EQ(fs.Lock(second).error().native_code(), EDEADLK);
   ASSERT_TRUE(fs.Close(first).ok());
   EXPECT_TRUE(fs.Lock(second).ok());
   EXPECT_TRUE(fs.Close(second).ok());
@@ -109,7 +132,7 @@ TEST(FakeFileSystemTest, ReadsWritesAndCopiesLikeTheKernel) {
   ASSERT_TRUE(fs.WriteAt(target.handle, Bytes("z"), 2).ok());
   EXPECT_EQ(fs.Contents(target.path), std::string("\0\0z", 3));
   const Status copied = fs.CopyRange(source, 1, target.handle, 0, 5);
-  EXPECT_EQ(copied.error().code(), EIO);
+  EXPECT_EQ(copied.error().kind(), ErrorKind::kEndOfFile);
   EXPECT_EQ(fs.Contents(target.path), "bcz");
   EXPECT_TRUE(fs.Close(source).ok());
   EXPECT_TRUE(fs.Close(target.handle).ok());
@@ -133,7 +156,7 @@ TEST(FaultyFileSystemTest, FailsExactlyTheChosenCall) {
             "close '/d/a': Input/output error");
   EXPECT_EQ(fake.OpenHandleCount(), 0u);
   fs.Reset();
-  EXPECT_TRUE(fs.Rename("/d/a", "/d/b").ok());
+  EXPECT_TRUE(fs.Remove("/d/a").ok());
   EXPECT_EQ(fs.call_count(), 1u);
 }
 

@@ -5,8 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "platform/path.h"
-
 namespace korvik {
 
 Status FakeProcess::SetCurrentDirectory(const std::string& path) {
@@ -53,14 +51,14 @@ std::string FakeDriveInfo::DriveName(const std::string& path) {
 }
 
 Expected<Drive> FakeDriveInfo::FindDrive(const std::string& drive_name) {
-  if (fail_lookup) return Error(ENODEV, "no drive " + drive_name);
+  if (fail_lookup) return Error(ErrorKind::kNotFound, "no drive " + drive_name);
   return Drive{drive_name == network_drive, share_name};
 }
 
 Status FakeDigestLibrary::MDFile(const std::string& file_name,
                                  std::string& digest) {
   ++calls;
-  if (fail) return Error(EIO, "digest '" + file_name + "': I/O error");
+  if (fail) return Error::FromErrno(EIO, "digest", file_name);
   auto info = files_.Stat(file_name);
   if (!info.ok() || info->kind != EntryKind::kRegular) {
     return Error::FromErrno(ENOENT, "digest", file_name);
@@ -91,8 +89,8 @@ FakeWorld::FakeWorld() {
 }
 
 void FakeWorld::InstallDigestLibrary() {
-  files.AddFile(path::Join(process.program_directory, kDigestLibraryFileName),
-                "library", 0755);
+  files.AddFile(DigestLibraryPath(process, PathSyntax::Posix()), "library",
+                0755);
 }
 
 }  // namespace korvik

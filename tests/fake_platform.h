@@ -17,14 +17,18 @@ namespace korvik {
 class FakeProcess : public Process {
  public:
   explicit FakeProcess(FakeFileSystem& files) : files_(files) {}
+  std::string CommandText() override { return command_text; }
   std::string ProgramDirectory() override { return program_directory; }
   Expected<std::string> CurrentDirectory() override {
     return files_.current_directory();
   }
   Status SetCurrentDirectory(const std::string& path) override;
   std::string TempDirectory() override { return "/tmp"; }
+  void WriteError(const std::string& line) override { errors += line + "\n"; }
 
+  std::string command_text;
   std::string program_directory = "/opt/korvik";
+  std::string errors;  // what WriteError wrote
 
  private:
   FakeFileSystem& files_;
@@ -96,7 +100,8 @@ struct FakeWorld {
   FakeClock clock;
   FakeDigestLibrary digest{files};
   FakeInteractiveMode interactive;
-  Services services{faulty, process, drives, locale, digest};
+  Services services{faulty, process, drives,
+                    locale, digest,  PathSyntax::Posix()};
   BatchServices batch{services, clock, interactive};
 };
 

@@ -80,13 +80,6 @@ Expected<FileHandle> FaultyFileSystem::Open(const std::string& path,
   return file;
 }
 
-Expected<FileHandle> FaultyFileSystem::OpenDirectory(const std::string& path) {
-  if (auto error = Fault("OpenDirectory", path)) return *error;
-  auto file = base_.OpenDirectory(path);
-  if (file.ok()) paths_[*file] = path;
-  return file;
-}
-
 Expected<UniqueFile> FaultyFileSystem::CreateUnique(
     const std::string& directory, const std::string& prefix) {
   if (auto error = Fault("CreateUnique", directory + "/" + prefix)) {
@@ -149,32 +142,20 @@ Status FaultyFileSystem::Sync(FileHandle file) {
   return base_.Sync(file);
 }
 
-Status FaultyFileSystem::CopyAttributes(FileHandle file,
-                                        const EntryInfo& like) {
-  if (auto error = Fault("CopyAttributes", file)) return *error;
-  return base_.CopyAttributes(file, like);
-}
-
 Status FaultyFileSystem::Lock(FileHandle file) {
   if (auto error = Fault("Lock", file)) return *error;
   return base_.Lock(file);
 }
 
-Status FaultyFileSystem::Rename(const std::string& from,
-                                const std::string& to) {
-  if (auto error = Fault("Rename", from)) return *error;
-  return base_.Rename(from, to);
+Status FaultyFileSystem::Replace(const std::string& replacement,
+                                 const std::string& target) {
+  if (auto error = Fault("Replace", replacement)) return *error;
+  return base_.Replace(replacement, target);
 }
 
 Status FaultyFileSystem::Remove(const std::string& path) {
   if (auto error = Fault("Remove", path)) return *error;
   return base_.Remove(path);
-}
-
-Expected<std::vector<std::string>> FaultyFileSystem::ListDirectory(
-    const std::string& path) {
-  if (auto error = Fault("ListDirectory", path)) return *error;
-  return base_.ListDirectory(path);
 }
 
 }  // namespace korvik

@@ -24,7 +24,7 @@ class FaultyFileSystem : public FileSystem {
   // Makes call number `k` (1-based, counted from construction or Reset)
   // fail with errno `code` instead of reaching the wrapped file system.
   void FailCall(std::size_t k, int code);
-  // Makes every call of `method`, named as in FileSystem ("Rename"), fail.
+  // Makes every call of `method`, named as in FileSystem ("Replace"), fail.
   void FailAllMatching(std::string method, int code);
   // Counts from zero again and forgets every failure asked for.
   void Reset();
@@ -40,7 +40,6 @@ class FaultyFileSystem : public FileSystem {
   Expected<std::string> RealPath(const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
-  Expected<FileHandle> OpenDirectory(const std::string& path) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
                                     const std::string& prefix) override;
   Status Close(FileHandle file) override;
@@ -56,13 +55,11 @@ class FaultyFileSystem : public FileSystem {
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
-  Status CopyAttributes(FileHandle file, const EntryInfo& like) override;
   Status Lock(FileHandle file) override;
-  // Names `from` when it fails.
-  Status Rename(const std::string& from, const std::string& to) override;
+  // Names the replacement when it fails.
+  Status Replace(const std::string& replacement,
+                 const std::string& target) override;
   Status Remove(const std::string& path) override;
-  Expected<std::vector<std::string>> ListDirectory(
-      const std::string& path) override;
 
  private:
   // Counts a call; returns the error it must report, if it is to fail.

@@ -90,7 +90,7 @@ TEST_F(GenerateHashTest, FailuresRaisedOnTheWayAreDescribed) {
   EXPECT_EQ(hash_, "");
 
   world_.digest.fail = false;
-  files_.AddFile("/work/~~~~MD5.TMP", "leftover");
+  files_.AddFile("/work/~~~~MD5.TMP", "leftover", 0400);
   world_.faulty.FailAllMatching("Remove", EIO);
   EXPECT_FALSE(Generate());
   EXPECT_TRUE(message_.starts_with("Error Generating Hash : \r\n")) << message_;

@@ -99,13 +99,13 @@ TEST_F(RewriteAsTextTest, RemovesALeftoverWorkFile) {
   EXPECT_FALSE(files_.Exists(kWork));
 }
 
-TEST_F(RewriteAsTextTest, LeftoverThatCannotBeRemovedIsAnErrorForTheCaller) {
-  files_.AddFile(kWork, "leftover");
+TEST_F(RewriteAsTextTest, LeftoverThatCannotBeUsedNorRemovedIsAnError) {
+  files_.AddFile(kWork, "leftover", 0400);
   files_.AddFile(kData, "a\rb");
   world_.faulty.FailAllMatching("Remove", EBUSY);
   auto result = Rewrite();
   ASSERT_FALSE(result.ok());
-  EXPECT_EQ(result.error().code(), EBUSY);
+  EXPECT_EQ(result.error().native_code(), EBUSY);
   EXPECT_EQ(files_.Contents(kData), "a\rb");
 }
 

@@ -1,3 +1,4 @@
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -119,11 +120,15 @@ TEST_F(VerifyHashTest, ReadOnlyDirectoryUsesTheTemporaryDirectory) {
   ExpectNothingLeft();
 }
 
-TEST_F(VerifyHashTest, LeftoverWorkFileIsEmptiedFirstAndRemoved) {
+TEST_F(VerifyHashTest, TakenWorkFileNameIsNeverOpened) {
+  const std::string taken = std::string(kData) + "~@~";
   files_.AddFile(kData, Sealed("x"));
-  files_.AddFile(std::string(kData) + "~@~", std::string(1000, 'z'));
+  files_.AddFile(taken, std::string(1000, 'z'));
   EXPECT_EQ(Verify(), VerificationResult::kMatch);
-  ExpectNothingLeft();
+  EXPECT_EQ(files_.Contents(taken), std::string(1000, 'z'));
+  EXPECT_EQ(files_.Files(), std::vector<std::string>({kData, taken, kLibrary}));
+  EXPECT_THAT(files_.calls(),
+              testing::Contains("CreateUnique /data/report.txt~@~000001"));
 }
 
 TEST_F(VerifyHashTest, RelativeNameIsUsedAsGiven) {

@@ -9,7 +9,7 @@ extern "C" __attribute__((visibility("default"))) int
 korvik_offer_interactive_mode(int argc, char** argv) {
   using namespace korvik;
   QApplication application(argc, argv);
-  SystemServices system;
+  SystemServices system(argc, argv);
   if (AskToStartInteractiveMode()) ShowWindow(system.services());
   return 0;
 }

@@ -1,6 +1,5 @@
 #include "platform/posix/posix_file_system.h"
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -12,6 +11,8 @@
 #include <memory>
 #include <mutex>
 #include <vector>
+
+#include "platform/path.h"
 
 namespace korvik {
 namespace {
@@ -27,24 +28,27 @@ Error ErrnoError(std::string_view action, std::string_view path) {
   return Error::FromErrno(errno, action, path);
 }
 
-EntryInfo ToEntryInfo(const struct stat& st) {
+EntryInfo ToEntryInfo(const struct stat& st, bool hidden) {
   EntryInfo info;
   if (S_ISREG(st.st_mode)) {
     info.kind = EntryKind::kRegular;
   } else if (S_ISDIR(st.st_mode)) {
     info.kind = EntryKind::kDirectory;
   } else {
-    info.kind = EntryKind::kSystem;
+    info.kind = EntryKind::kDevice;
+    info.system = true;
   }
+  info.hidden = hidden;
   info.size = static_cast<std::uint64_t>(st.st_size);
-  info.device = st.st_dev;
-  info.inode = st.st_ino;
-  info.mode = st.st_mode & 07777;
-  info.owner = st.st_uid;
-  info.group = st.st_gid;
+  info.id = FileId{st.st_dev, st.st_ino};
   info.modified_ns = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
   info.changed_ns = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
   return info;
+}
+
+// A name starting with "." is hidden, as ls and file managers treat it.
+bool IsHiddenName(const std::string& path) {
+  return PathSyntax::Posix().BaseName(path).starts_with('.');
 }
 
 int OpenFlags(OpenMode mode) {
@@ -56,9 +60,11 @@ int OpenFlags(OpenMode mode) {
       return kCommon | O_RDONLY;
     case OpenMode::kReadWrite:
       return kCommon | O_RDWR;
-    case OpenMode::kCreateShared:
+    case OpenMode::kCreate:
       return kCommon | O_RDWR | O_CREAT;
-    case OpenMode::kCreatePrivate:
+    case OpenMode::kCreateNew:
+      return kCommon | O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
+    case OpenMode::kOpenOrCreatePrivate:
       return kCommon | O_RDWR | O_CREAT | O_NOFOLLOW;
     case OpenMode::kAppend:
       return kCommon | O_WRONLY | O_CREAT | O_APPEND;
@@ -70,7 +76,8 @@ int OpenFlags(OpenMode mode) {
 
 Expected<EntryInfo> PosixFileSystem::Stat(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) return ToEntryInfo(st);
+  if (::stat(path.c_str(), &st) == 0)
+    return ToEntryInfo(st, IsHiddenName(path));
   // A name too long to exist names nothing, like one that does not exist.
   if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP ||
       errno == ENAMETOOLONG) {
@@ -82,7 +89,9 @@ Expected<EntryInfo> PosixFileSystem::Stat(const std::string& path) {
 Expected<EntryInfo> PosixFileSystem::StatHandle(FileHandle file) {
   struct stat st;
   if (::fstat(file, &st) != 0) return NamedError(errno, "stat", file);
-  return ToEntryInfo(st);
+  std::lock_guard lock(mutex_);
+  const auto found = names_.find(file);
+  return ToEntryInfo(st, found != names_.end() && IsHiddenName(found->second));
 }
 
 Expected<std::string> PosixFileSystem::RealPath(const std::string& path) {
@@ -98,7 +107,8 @@ bool PosixFileSystem::MayWrite(const std::string& path) {
 
 Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
                                            OpenMode mode) {
-  const mode_t permissions = mode == OpenMode::kCreatePrivate ? 0600 : 0666;
+  const mode_t permissions =
+      mode == OpenMode::kCreate || mode == OpenMode::kAppend ? 0666 : 0600;
   int fd;
   do {
     fd = ::open(path.c_str(), OpenFlags(mode), permissions);
@@ -108,19 +118,13 @@ Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     const int code = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
     ::close(fd);
-    return Error(code, "open '" + path + "': not a regular file");
+    return Error(ErrorKind::kAccessDenied,
+                 "open '" + path + "': not a regular file", code);
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (mode == OpenMode::kRead) {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
-  Remember(fd, path);
-  return fd;
-}
-
-Expected<FileHandle> PosixFileSystem::OpenDirectory(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return ErrnoError("open directory", path);
   Remember(fd, path);
   return fd;
 }
@@ -226,7 +230,8 @@ Status PosixFileSystem::CopyRange(FileHandle source,
         length -= static_cast<std::uint64_t>(n);
         continue;
       }
-      if (n == 0) return Error(EIO, "copy: the file ended early");
+      if (n == 0)
+        return Error(ErrorKind::kEndOfFile, "copy: the file ended early");
       if (errno == EINTR) continue;
       if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
           errno != EINVAL) {
@@ -239,7 +244,9 @@ Status PosixFileSystem::CopyRange(FileHandle source,
         std::min<std::uint64_t>(length, buffer.size()));
     auto got = ReadAt(source, std::span(buffer.data(), want), source_offset);
     if (!got.ok()) return got.status();
-    if (*got == 0) return Error(EIO, "copy: the file ended early");
+    if (*got == 0) {
+      return Error(ErrorKind::kEndOfFile, "copy: the file ended early");
+    }
     Status written =
         WriteAt(target, std::span(buffer.data(), *got), target_offset);
     if (!written.ok()) return written;
@@ -264,14 +271,15 @@ Status PosixFileSystem::Sync(FileHandle file) {
   return Status::Ok();
 }
 
-Status PosixFileSystem::CopyAttributes(FileHandle file, const EntryInfo& like) {
-  mode_t mode = like.mode;
-  if (::fchown(file, like.owner, like.group) != 0 &&
-      ::fchown(file, static_cast<uid_t>(-1), like.group) != 0) {
+Status PosixFileSystem::CopyAttributes(FileHandle file,
+                                       const struct stat& like) {
+  mode_t mode = like.st_mode & 07777;
+  if (::fchown(file, like.st_uid, like.st_gid) != 0 &&
+      ::fchown(file, static_cast<uid_t>(-1), like.st_gid) != 0) {
     // The group cannot be kept: never let the file's new group read what
     // the old group could.
     struct stat st;
-    if (::fstat(file, &st) == 0 && st.st_gid != like.group) mode &= ~070u;
+    if (::fstat(file, &st) == 0 && st.st_gid != like.st_gid) mode &= ~070u;
   }
   if (::fchmod(file, mode) != 0) return NamedError(errno, "chmod", file);
   return Status::Ok();
@@ -284,33 +292,78 @@ Status PosixFileSystem::Lock(FileHandle file) {
   return Status::Ok();
 }
 
-Status PosixFileSystem::Rename(const std::string& from, const std::string& to) {
-  if (::rename(from.c_str(), to.c_str()) != 0) {
-    return ErrnoError("rename to '" + to + "' from", from);
+Status PosixFileSystem::SyncDirectory(const std::string& directory) {
+  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return ErrnoError("open directory", directory);
+  Remember(fd, directory);
+  Status synced = Sync(fd);
+  Status closed = Close(fd);
+  return synced.ok() ? closed : synced;
+}
+
+Status PosixFileSystem::CopyIntoPlace(const std::string& replacement,
+                                      const std::string& target,
+                                      const struct stat& like) {
+  auto source = Open(replacement, OpenMode::kRead);
+  if (!source.ok()) return source.status();
+  ScopedFile source_file(*this, *source);
+  struct stat source_info;
+  if (::fstat(*source, &source_info) != 0) {
+    return NamedError(errno, "stat", *source);
   }
+  const PathSyntax paths = PathSyntax::Posix();
+  const std::string prefix =
+      "." + std::string(paths.BaseName(target).substr(0, 200)) + ".korvik-";
+  auto created = CreateUnique(paths.DirectoryOf(target), prefix);
+  if (!created.ok()) return created.status();
+  ScopedFile copy(*this, created->handle);
+  Status done = CopyRange(*source, 0, copy.get(), 0,
+                          static_cast<std::uint64_t>(source_info.st_size));
+  if (done.ok()) done = CopyAttributes(copy.get(), like);
+  if (done.ok()) done = Sync(copy.get());
+  if (done.ok()) done = copy.Close();
+  if (done.ok() && ::rename(created->path.c_str(), target.c_str()) != 0) {
+    done = ErrnoError("rename to '" + target + "' from", created->path);
+  }
+  if (!done.ok()) {
+    ::unlink(created->path.c_str());
+    return done;
+  }
+  (void)source_file.Close();
+  (void)Remove(replacement);
   return Status::Ok();
+}
+
+Status PosixFileSystem::Replace(const std::string& replacement,
+                                const std::string& target) {
+  struct stat like;
+  if (::stat(target.c_str(), &like) != 0) return ErrnoError("look up", target);
+  {
+    const int fd = ::open(replacement.c_str(),
+                          O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) return ErrnoError("open", replacement);
+    Remember(fd, replacement);
+    Status sealed = CopyAttributes(fd, like);
+    if (sealed.ok()) sealed = Sync(fd);
+    Status closed = Close(fd);
+    if (!sealed.ok()) return sealed;
+    if (!closed.ok()) return closed;
+  }
+  if (::rename(replacement.c_str(), target.c_str()) != 0) {
+    if (errno != EXDEV) {
+      return ErrnoError("rename to '" + target + "' from", replacement);
+    }
+    if (Status copied = CopyIntoPlace(replacement, target, like);
+        !copied.ok()) {
+      return copied;
+    }
+  }
+  return SyncDirectory(PathSyntax::Posix().DirectoryOf(target));
 }
 
 Status PosixFileSystem::Remove(const std::string& path) {
   if (::unlink(path.c_str()) != 0) return ErrnoError("delete", path);
   return Status::Ok();
-}
-
-Expected<std::vector<std::string>> PosixFileSystem::ListDirectory(
-    const std::string& path) {
-  struct CloseDir {
-    void operator()(DIR* dir) const { ::closedir(dir); }
-  };
-  std::unique_ptr<DIR, CloseDir> dir(::opendir(path.c_str()));
-  if (!dir) return ErrnoError("list", path);
-  std::vector<std::string> names;
-  errno = 0;
-  while (const dirent* entry = ::readdir(dir.get())) {
-    const std::string_view name(entry->d_name);
-    if (name != "." && name != "..") names.emplace_back(name);
-  }
-  if (errno != 0) return ErrnoError("list", path);
-  return names;
 }
 
 }  // namespace korvik

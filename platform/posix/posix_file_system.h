@@ -1,6 +1,8 @@
 // The file services on a POSIX kernel.
 #pragma once
 
+#include <sys/stat.h>
+
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -16,7 +18,6 @@ class PosixFileSystem : public FileSystem {
   Expected<std::string> RealPath(const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
-  Expected<FileHandle> OpenDirectory(const std::string& path) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
                                     const std::string& prefix) override;
   Status Close(FileHandle file) override;
@@ -31,15 +32,20 @@ class PosixFileSystem : public FileSystem {
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
-  Status CopyAttributes(FileHandle file, const EntryInfo& like) override;
   Status Lock(FileHandle file) override;
-  Status Rename(const std::string& from, const std::string& to) override;
+  Status Replace(const std::string& replacement,
+                 const std::string& target) override;
   Status Remove(const std::string& path) override;
-  Expected<std::vector<std::string>> ListDirectory(
-      const std::string& path) override;
 
  private:
   void Remember(FileHandle file, const std::string& path);
+  // Gives `file` the permission bits, owner and group of `like`.
+  Status CopyAttributes(FileHandle file, const struct stat& like);
+  // Puts a copy of `replacement` beside `target`, then in its place: for a
+  // replacement on another file system than the target.
+  Status CopyIntoPlace(const std::string& replacement,
+                       const std::string& target, const struct stat& like);
+  Status SyncDirectory(const std::string& directory);
   // Returns the error of a call on an open file, named by its path.
   Error NamedError(int code, std::string_view action, FileHandle file);
 

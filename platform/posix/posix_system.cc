@@ -1,11 +1,13 @@
 #include "platform/posix/posix_system.h"
 
+#include <dlfcn.h>
 #include <langinfo.h>
 #include <unistd.h>
 
 #include <cctype>
 #include <cerrno>
 #include <clocale>
+#include <cstdio>
 #include <cstdlib>
 #include <cwchar>
 #include <cwctype>
@@ -15,11 +17,21 @@
 
 namespace korvik {
 
+PosixProcess::PosixProcess(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    if (i > 1) command_text_ += ' ';
+    command_text_ += argv[i];
+  }
+}
+
+std::string PosixProcess::CommandText() { return command_text_; }
+
 std::string PosixProcess::ProgramDirectory() {
   std::call_once(program_directory_once_, [this] {
     std::unique_ptr<char, decltype(&std::free)> self(
         ::realpath("/proc/self/exe", nullptr), &std::free);
-    program_directory_ = self ? path::DirectoryOf(self.get()) : ".";
+    program_directory_ =
+        self ? PathSyntax::Posix().DirectoryOf(self.get()) : ".";
   });
   return program_directory_;
 }
@@ -41,6 +53,10 @@ Status PosixProcess::SetCurrentDirectory(const std::string& path) {
 std::string PosixProcess::TempDirectory() {
   const char* tmpdir = std::getenv("TMPDIR");
   return tmpdir != nullptr && tmpdir[0] == '/' ? tmpdir : "/tmp";
+}
+
+void PosixProcess::WriteError(const std::string& line) {
+  std::fprintf(stderr, "%s\n", line.c_str());
 }
 
 std::tm PosixClock::Now() {
@@ -113,7 +129,28 @@ std::string PosixLocale::ToUpper(const std::string& text) {
 std::string PosixDriveInfo::DriveName(const std::string&) { return ""; }
 
 Expected<Drive> PosixDriveInfo::FindDrive(const std::string& drive_name) {
-  return Error(ENODEV, "no drive named '" + drive_name + "'");
+  return Error(ErrorKind::kNotFound, "no drive named '" + drive_name + "'");
+}
+
+Expected<void*> PosixLibraryLoader::LoadFunction(
+    const std::string& library_path, const char* name) {
+  // A path with a "/" is never searched for.
+  void* handle = ::dlopen(library_path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (handle == nullptr) {
+    return Error(ErrorKind::kOther,
+                 std::string("cannot load the library: ") + ::dlerror());
+  }
+  void* function = ::dlsym(handle, name);
+  if (function == nullptr) {
+    return Error(ErrorKind::kNotFound, "the library '" + library_path +
+                                           "' offers no function " + name);
+  }
+  return function;
+}
+
+Expected<std::string> PosixLibraryLoader::SingleByteName(
+    const std::string& path) {
+  return path;
 }
 
 }  // namespace korvik

@@ -10,12 +10,17 @@ namespace korvik {
 
 class PosixProcess : public Process {
  public:
+  // Takes main's arguments, the program's name first.
+  PosixProcess(int argc, char** argv);
+  std::string CommandText() override;
   std::string ProgramDirectory() override;
   Expected<std::string> CurrentDirectory() override;
   Status SetCurrentDirectory(const std::string& path) override;
   std::string TempDirectory() override;
+  void WriteError(const std::string& line) override;
 
  private:
+  std::string command_text_;
   // The program does not move while it runs: resolved once.
   std::once_flag program_directory_once_;
   std::string program_directory_;
@@ -46,6 +51,15 @@ class PosixDriveInfo : public DriveInfo {
  public:
   std::string DriveName(const std::string& path) override;
   Expected<Drive> FindDrive(const std::string& drive_name) override;
+};
+
+// Library files through the dynamic linker. Names are bytes: a library
+// function opens a file under the very name the program holds.
+class PosixLibraryLoader : public LibraryLoader {
+ public:
+  Expected<void*> LoadFunction(const std::string& library_path,
+                               const char* name) override;
+  Expected<std::string> SingleByteName(const std::string& path) override;
 };
 
 }  // namespace korvik

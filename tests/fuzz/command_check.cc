@@ -10,6 +10,7 @@
 #include "app/command_line.h"
 #include "checksum/entries.h"
 #include "fuzz_checks.h"
+#include "platform/posix/posix_system.h"
 #include "reference_lines.h"
 #include "tests/fake_platform.h"
 
@@ -63,21 +64,30 @@ bool Whole(const std::string& original, const std::string& now) {
   return now == original || now == rewritten || now == Sealed(rewritten);
 }
 
+// Returns the command text the program takes from these arguments.
+std::string CommandTextOf(const std::vector<std::string>& arguments) {
+  std::vector<char*> argv{const_cast<char*>("korvik")};
+  for (const std::string& argument : arguments) {
+    argv.push_back(const_cast<char*>(argument.c_str()));
+  }
+  return PosixProcess(static_cast<int>(argv.size()), argv.data()).CommandText();
+}
+
 std::string CheckDecoding(const std::vector<std::string>& arguments,
                           std::string_view joined_by_zero) {
   std::string joined(joined_by_zero);
   for (char& c : joined) {
     if (c == '\0') c = ' ';
   }
-  const std::string command_text = JoinArguments(arguments);
-  if (command_text != joined) return "JoinArguments joins otherwise";
+  const std::string command_text = CommandTextOf(arguments);
+  if (command_text != joined) return "the command text joins otherwise";
   const std::string trimmed = TrimBlanks(command_text);
   if (trimmed != reference::TrimSpaces(command_text)) {
     return "TrimBlanks trims otherwise";
   }
   auto command = DecodeCommand(trimmed);
   if (trimmed.size() < 2) {
-    if (command.ok() || command.error().code() != EINVAL) {
+    if (command.ok() || command.error().kind() != ErrorKind::kInvalidArgument) {
       return "DecodeCommand takes a command of fewer than two characters";
     }
     return "";
@@ -188,7 +198,7 @@ std::string CheckCommand(std::span<const std::uint8_t> input) {
     return problem;
   }
 
-  const std::string command_text = JoinArguments(arguments);
+  const std::string command_text = CommandTextOf(arguments);
   auto world = MakeWorld();
   if (failing_call != 0) world->faulty.FailCall(failing_call, error);
   Status status;

@@ -369,12 +369,9 @@ const HostileCase kCases[] = {
      [](const Workspace& w) {
        cli::WriteFile(w.Data("victim.txt"), "not to be touched");
        const std::string path = w.Data("x.txt");
-       Expectation e = VerifySealed(path);
+       // The link is never followed: the copy goes under another name.
        MakeLink(w.Data("victim.txt"), path + "~@~");
-       e.successful = false;
-       e.message = kVerifyFailed + "open '" + path +
-                   "~@~': Too many levels of symbolic links";
-       return e;
+       return VerifySealed(path);
      }},
     {"SealWithTheRewriteWorkFileNameTakenByALink",
      [](const Workspace& w) {

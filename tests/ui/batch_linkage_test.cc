@@ -27,8 +27,8 @@ std::string SharedLibraries(const std::string& file) {
 }
 
 TEST(BatchProgramTest, LoadsNoQt) {
-  const std::string module =
-      SharedLibraries(path::Join(KORVIK_PROGRAM_DIR, kWindowModuleFileName));
+  const std::string module = SharedLibraries(
+      PathSyntax::Posix().Join(KORVIK_PROGRAM_DIR, kWindowModuleFileName));
   ASSERT_NE(module.find("libQt6Widgets"), std::string::npos) << module;
 
   const std::string program = SharedLibraries(KORVIK_BATCH_PROGRAM);
@@ -38,7 +38,7 @@ TEST(BatchProgramTest, LoadsNoQt) {
 
 TEST(WindowModuleTest, OffersTheEntryPointTheProgramCalls) {
   const std::string module =
-      path::Join(KORVIK_PROGRAM_DIR, kWindowModuleFileName);
+      PathSyntax::Posix().Join(KORVIK_PROGRAM_DIR, kWindowModuleFileName);
   // Loaded as the program loads it, and likewise never unloaded: Qt does
   // not expect to be.
   void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);

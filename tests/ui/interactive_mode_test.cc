@@ -55,7 +55,7 @@ TEST(InteractiveModeTest, QuestionOffersTheWindow) {
 }
 
 TEST(InteractiveModeTest, WindowRunsItsCommandsUntilExit) {
-  SystemServices system;
+  SystemServices system(0, nullptr);
   const Services& services = system.services();
 
   // Generate Hash on the empty name, then Exit.

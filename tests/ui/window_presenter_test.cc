@@ -11,8 +11,7 @@
 #include <string>
 
 #include "checksum/digest_library.h"
-#include "platform/posix/posix_file_system.h"
-#include "platform/posix/posix_system.h"
+#include "platform/system.h"
 #include "tests/ui/fake_window_view.h"
 
 namespace korvik {
@@ -31,11 +30,16 @@ constexpr char kTextHash[] = "181d2114c6f52ba7333ecd2ecb6684c0";
 // The running system, except that the program lives in the build's program
 // directory and the current directory stays the test's scratch folder:
 // changing it is only recorded.
-class TestProcess : public PosixProcess {
+class TestProcess : public Process {
  public:
-  TestProcess(std::string current_directory, const FakeWindowView& view)
-      : current_directory_(std::move(current_directory)), view_(view) {}
+  TestProcess(Process& system, std::string current_directory,
+              const FakeWindowView& view)
+      : system_(system),
+        current_directory_(std::move(current_directory)),
+        view_(view) {}
 
+  std::string CommandText() override { return ""; }
+  void WriteError(const std::string& line) override { ADD_FAILURE() << line; }
   std::string ProgramDirectory() override { return program_directory; }
   Expected<std::string> CurrentDirectory() override {
     ExpectOperation();
@@ -47,7 +51,7 @@ class TestProcess : public PosixProcess {
   }
   std::string TempDirectory() override {
     ExpectOperation();
-    return PosixProcess::TempDirectory();
+    return system_.TempDirectory();
   }
 
   std::string program_directory = KORVIK_PROGRAM_DIR;
@@ -60,6 +64,7 @@ class TestProcess : public PosixProcess {
     EXPECT_TRUE(view_.running()) << "checksum work outside an operation";
   }
 
+  Process& system_;
   std::string current_directory_;
   const FakeWindowView& view_;
 };
@@ -93,12 +98,12 @@ class WindowPresenterTest : public testing::Test {
 
   std::string scratch_ = MakeScratchDirectory();
   FakeWindowView view_;
-  PosixFileSystem files_;
-  TestProcess process_{scratch_, view_};
-  PosixDriveInfo drives_;
-  PosixLocale locale_;
-  LoadedDigestLibrary digest_{DigestLibraryPath(process_)};
-  const Services services_{files_, process_, drives_, locale_, digest_};
+  std::unique_ptr<Platform> system_ = MakePlatform(0, nullptr);
+  TestProcess process_{system_->process(), scratch_, view_};
+  LoadedDigestLibrary digest_{system_->libraries(),
+                              DigestLibraryPath(process_)};
+  const Services services_{system_->files(), process_, system_->drives(),
+                           system_->locale(), digest_};
   WindowPresenter presenter_{services_, view_};
 };
 
