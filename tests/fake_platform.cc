@@ -1,7 +1,5 @@
 #include "tests/fake_platform.h"
 
-#include <openssl/evp.h>
-
 #include <cerrno>
 #include <cstdio>
 
@@ -65,19 +63,6 @@ Status FakeDigestLibrary::MDFile(const std::string& file_name,
   }
   digest = Md5Hex(files_.Contents(file_name));
   return Status::Ok();
-}
-
-std::string Md5Hex(std::string_view data) {
-  unsigned char raw[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  EVP_Digest(data.data(), data.size(), raw, &length, EVP_md5(), nullptr);
-  std::string hex;
-  char pair[3];
-  for (unsigned int i = 0; i < length; ++i) {
-    std::snprintf(pair, sizeof pair, "%02x", raw[i]);
-    hex += pair;
-  }
-  return hex;
 }
 
 FakeWorld::FakeWorld() {

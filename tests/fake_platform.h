@@ -11,6 +11,7 @@
 #include "platform/system.h"
 #include "tests/fake_file_system.h"
 #include "tests/faulty_file_system.h"
+#include "tests/md5_hex.h"
 
 namespace korvik {
 
@@ -79,9 +80,6 @@ class FakeInteractiveMode : public InteractiveMode {
   void Offer() override { ++offers; }
   int offers = 0;
 };
-
-// Returns the lower-case hexadecimal MD5 digest of `data`.
-std::string Md5Hex(std::string_view data);
 
 // A machine in memory: a program directory holding the digest library, a
 // current directory /work, and every service faked. Operations reach the
