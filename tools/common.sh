@@ -7,7 +7,7 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libssl-dev libgtest-dev libgmock-dev
-  qt6-base-dev libgl-dev xvfb xauth fonts-liberation
+  qt6-base-dev libgl-dev libxcb1-dev xvfb xauth fonts-liberation
   clang libclang-rt-14-dev clang-format
   dos2unix time
 )
