@@ -9,10 +9,15 @@ void RunLog::AddLine(std::string_view line) {
   text_ += line;
 }
 
-std::string FormatLogDate(const std::tm& date, char separator) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%02d%c%02d%c%04d", date.tm_mday, separator,
-                date.tm_mon + 1, separator, date.tm_year + 1900);
+std::string FormatLogDate(const std::tm& date, std::string_view separator) {
+  char day[12];
+  char month[12];
+  char year[12];
+  std::snprintf(day, sizeof day, "%02d", date.tm_mday);
+  std::snprintf(month, sizeof month, "%02d", date.tm_mon + 1);
+  std::snprintf(year, sizeof year, "%04d", date.tm_year + 1900);
+  std::string text(day);
+  text.append(separator).append(month).append(separator).append(year);
   return text;
 }
 

@@ -22,7 +22,7 @@ class RunLog {
 
 // Returns the date as day, month and four-digit year, two digits each for
 // day and month, joined by `separator`.
-std::string FormatLogDate(const std::tm& date, char separator);
+std::string FormatLogDate(const std::tm& date, std::string_view separator);
 
 // Appends `text` and one CR LF to the named file in a single write, so that
 // runs in parallel never interleave their logs. Creates a missing file.

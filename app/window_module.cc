@@ -11,7 +11,9 @@
 namespace korvik {
 namespace {
 
-bool HasDisplay() {
+// Determines whether the environment names any display. Without one the
+// window module, and with it Qt, is not even loaded.
+bool NamesDisplay() {
   for (const char* variable :
        {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
     const char* value = std::getenv(variable);
@@ -20,11 +22,15 @@ bool HasDisplay() {
   return false;
 }
 
+void TellNoDisplay() {
+  std::fputs("korvik: interactive mode needs a graphical display\n", stderr);
+}
+
 }  // namespace
 
 void WindowModule::Offer() {
-  if (!HasDisplay()) {
-    std::fputs("korvik: interactive mode needs a graphical display\n", stderr);
+  if (!NamesDisplay()) {
+    TellNoDisplay();
     return;
   }
   const std::string module =
@@ -37,7 +43,7 @@ void WindowModule::Offer() {
     std::fprintf(stderr, "korvik: cannot load the window: %s\n", ::dlerror());
     return;
   }
-  entry(argc_, argv_);
+  if (entry(argc_, argv_) == WindowOutcome::kNoDisplay) TellNoDisplay();
 }
 
 std::unique_ptr<InteractiveMode> MakeInteractiveMode(

@@ -9,10 +9,17 @@
 namespace korvik {
 
 inline constexpr char kWindowModuleFileName[] = "korvik-window.so";
-// The function the window module exports: it asks whether to start
-// interactive mode and shows the window until it closes.
+
+enum class WindowOutcome : int {
+  kOffered,    // the question was asked, and the window shown on Yes
+  kNoDisplay,  // no display could be opened; nothing was shown
+};
+
+// The function the window module exports: unless no display can be opened,
+// it asks whether to start interactive mode and shows the window until it
+// closes.
 inline constexpr char kWindowEntryPoint[] = "korvik_offer_interactive_mode";
-using WindowEntryPoint = int (*)(int argc, char** argv);
+using WindowEntryPoint = WindowOutcome (*)(int argc, char** argv);
 
 class WindowModule : public InteractiveMode {
  public:
@@ -22,7 +29,9 @@ class WindowModule : public InteractiveMode {
         argv_(argv) {}
 
   // Tells on standard error where no display is available or the module
-  // cannot be loaded, and ends as if the offer were declined.
+  // cannot be loaded, and ends as if the offer were declined. A display
+  // variable is only a first sign: the module checks that the display
+  // answers.
   void Offer() override;
 
  private:

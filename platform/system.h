@@ -44,8 +44,9 @@ class Locale {
  public:
   virtual ~Locale() = default;
 
-  // Returns the character that separates day, month and year in dates.
-  virtual char DateSeparator() = 0;
+  // Returns the character that separates day, month and year in dates, all
+  // of its bytes.
+  virtual std::string DateSeparator() = 0;
   // Returns the time of day in the long time format (hours, minutes and
   // seconds).
   virtual std::string FormatTime(const std::tm& time) = 0;

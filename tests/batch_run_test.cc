@@ -45,9 +45,16 @@ TEST_F(BatchRunTest, WorkedExampleByteForByte) {
 }
 
 TEST_F(BatchRunTest, DateSeparatorComesFromTheLocale) {
-  world_.locale.separator = '.';
-  Run("-V x");
-  EXPECT_NE(Log().find("Started : 06.12.2026 , 14:05:09"), std::string::npos);
+  // A separator of several bytes is one character of a multibyte encoding.
+  for (const std::string separator : {".", "\xc2\xb7"}) {
+    (void)files_.Remove("/work/ravlo.log");
+    world_.locale.separator = separator;
+    Run("-V x");
+    EXPECT_NE(
+        Log().find("Started : 06" + separator + "12" + separator + "2026 , "),
+        std::string::npos)
+        << Log();
+  }
 }
 
 TEST_F(BatchRunTest, UnknownSwitchFailsWithAnEmptyMessageLine) {

@@ -46,10 +46,10 @@ class FakeClock : public Clock {
 // The C locale: "/" between date fields, 24-hour time, ASCII upper case.
 class FakeLocale : public Locale {
  public:
-  char DateSeparator() override { return separator; }
+  std::string DateSeparator() override { return separator; }
   std::string FormatTime(const std::tm& time) override;
   std::string ToUpper(const std::string& text) override;
-  char separator = '/';
+  std::string separator = "/";
 };
 
 // Drives under /mnt/<letter> are mapped network shares when listed here.

@@ -7,10 +7,13 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libssl-dev libgtest-dev libgmock-dev
-  qt6-base-dev libgl-dev xvfb xauth fonts-liberation
+  qt6-base-dev libgl-dev libxcb1-dev xvfb xauth fonts-liberation
   clang libclang-rt-14-dev clang-format
-  dos2unix time
+  dos2unix time locales
 )
+
+# Locales the end-to-end tests run the program under (UTF-8 each).
+LOCALES=(de_DE fi_FI hu_HU en_US ja_JP)
 
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
@@ -28,6 +31,15 @@ install_dependencies() {
     as_root env DEBIAN_FRONTEND=noninteractive \
       apt-get install -y -qq --no-install-recommends "${missing[@]}"
   fi
+}
+
+# Generates the locales in LOCALES that are missing.
+generate_locales() {
+  local name
+  for name in "${LOCALES[@]}"; do
+    locale -a | grep -qx "$name.utf8" ||
+      as_root localedef -i "$name" -f UTF-8 "$name.UTF-8"
+  done
 }
 
 # configure_and_build DIR [cmake options...]

@@ -2,14 +2,17 @@
 // started without arguments.
 #include <QApplication>
 
+#include "app/window_module.h"
 #include "checksum/system_services.h"
+#include "ui/display.h"
 #include "ui/interactive_mode.h"
 
-extern "C" __attribute__((visibility("default"))) int
+extern "C" __attribute__((visibility("default"))) korvik::WindowOutcome
 korvik_offer_interactive_mode(int argc, char** argv) {
   using namespace korvik;
+  if (!CanOpenDisplay()) return WindowOutcome::kNoDisplay;
   QApplication application(argc, argv);
   SystemServices system(argc, argv);
   if (AskToStartInteractiveMode()) ShowWindow(system.services());
-  return 0;
+  return WindowOutcome::kOffered;
 }

@@ -2,9 +2,9 @@
 
 #include <dlfcn.h>
 #include <langinfo.h>
+#include <locale.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <cerrno>
 #include <clocale>
 #include <cstdio>
@@ -16,6 +16,66 @@
 #include "platform/path.h"
 
 namespace korvik {
+namespace {
+
+// Returns the position after the number of a date at `position` in
+// `format`: a day, month or year conversion with any of glibc's flags,
+// width and modifiers. Returns npos where none starts there.
+std::size_t SkipDateNumber(std::string_view format, std::size_t position) {
+  constexpr std::string_view kFlags = "_-0^#";
+  constexpr std::string_view kDigits = "0123456789";
+  constexpr std::string_view kModifiers = "EO";
+  constexpr std::string_view kNumbers = "demyY";
+  if (position >= format.size() || format[position] != '%') {
+    return std::string_view::npos;
+  }
+  position = format.find_first_not_of(kFlags, position + 1);
+  position = format.find_first_not_of(kDigits, position);
+  if (position < format.size() &&
+      kModifiers.find(format[position]) != std::string_view::npos) {
+    ++position;
+  }
+  if (position >= format.size() ||
+      kNumbers.find(format[position]) == std::string_view::npos) {
+    return std::string_view::npos;
+  }
+  return position + 1;
+}
+
+// Determines whether `text` is exactly one character in the encoding of the
+// LC_TIME settings, which need not be that of LC_CTYPE.
+bool IsOneCharacter(std::string_view text) {
+  if (text.size() == 1 && static_cast<unsigned char>(text[0]) < 0x80) {
+    return true;
+  }
+  const locale_t dates =
+      ::newlocale(LC_CTYPE_MASK, std::setlocale(LC_TIME, nullptr), nullptr);
+  if (dates == nullptr) return false;
+  const locale_t previous = ::uselocale(dates);
+  std::mbstate_t state{};
+  const std::size_t length = std::mbrlen(text.data(), text.size(), &state);
+  ::uselocale(previous);
+  ::freelocale(dates);
+  return length == text.size();
+}
+
+}  // namespace
+
+std::string DateSeparatorOf(std::string_view format) {
+  std::size_t end = SkipDateNumber(format, 0);
+  std::string_view separator;
+  for (int gap = 0; gap < 2; ++gap) {
+    if (end == std::string_view::npos) return "/";
+    const std::size_t next = format.find('%', end);
+    if (next == std::string_view::npos) return "/";
+    const std::string_view between = format.substr(end, next - end);
+    if (gap > 0 && between != separator) return "/";
+    separator = between;
+    end = SkipDateNumber(format, next);
+  }
+  if (end != format.size() || !IsOneCharacter(separator)) return "/";
+  return std::string(separator);
+}
 
 PosixProcess::PosixProcess(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
@@ -68,18 +128,8 @@ std::tm PosixClock::Now() {
 
 PosixLocale::PosixLocale() { std::setlocale(LC_TIME, ""); }
 
-char PosixLocale::DateSeparator() {
-  // The first character between two fields of the locale's date format,
-  // "/" in "%m/%d/%y", "." in "%d.%m.%Y".
-  const std::string_view format = ::nl_langinfo(D_FMT);
-  for (std::size_t i = 0; i + 2 < format.size(); ++i) {
-    if (format[i] != '%') continue;
-    const char next = format[i + 2];
-    if (next != '%' && !std::isalnum(static_cast<unsigned char>(next))) {
-      return next;
-    }
-  }
-  return '/';
+std::string PosixLocale::DateSeparator() {
+  return DateSeparatorOf(::nl_langinfo(D_FMT));
 }
 
 std::string PosixLocale::FormatTime(const std::tm& time) {

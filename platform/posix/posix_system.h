@@ -3,6 +3,7 @@
 
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/system.h"
 
@@ -31,13 +32,19 @@ class PosixClock : public Clock {
   std::tm Now() override;
 };
 
+// Returns the separator of a date format of the form number, separator,
+// number, separator, number with one and the same character between the
+// numbers, and "/" for any other format. `format` is read in the encoding
+// of the current LC_TIME settings.
+std::string DateSeparatorOf(std::string_view format);
+
 // Formats dates and times by the user's LC_TIME settings. Upper-casing
 // loads LC_CTYPE only once a text holds a byte beyond ASCII, so that runs on
 // plain names do no locale work for it.
 class PosixLocale : public Locale {
  public:
   PosixLocale();
-  char DateSeparator() override;
+  std::string DateSeparator() override;
   std::string FormatTime(const std::tm& time) override;
   std::string ToUpper(const std::string& text) override;
 
