@@ -33,10 +33,10 @@ bool WaylandCompositorAnswers() {
   const char* name = Variable("WAYLAND_DISPLAY");
   if (name == nullptr) return false;
   std::string socket_path = name;
-  if (!path::IsAbsolute(name)) {
+  if (!PathSyntax::Posix().IsAbsolute(name)) {
     const char* runtime_directory = Variable("XDG_RUNTIME_DIR");
     if (runtime_directory == nullptr) return false;
-    socket_path = path::Join(runtime_directory, name);
+    socket_path = PathSyntax::Posix().Join(runtime_directory, name);
   }
   sockaddr_un address{};
   address.sun_family = AF_UNIX;
