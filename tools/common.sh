@@ -15,13 +15,26 @@ PACKAGES=(
 # Locales the end-to-end tests run the program under (UTF-8 each).
 LOCALES=(de_DE fi_FI hu_HU en_US ja_JP)
 
+# Debian packages the Windows build and its tests need: the mingw-w64 cross
+# compilers, 64-bit Wine to run the tests, GoogleTest's sources to build it
+# for Windows.
+WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix mingw-w64
+  wine wine64
+  googletest
+)
+
 as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# install_dependencies [PACKAGE...]: installs those of the packages (by
+# default PACKAGES) that are missing.
 install_dependencies() {
+  local wanted=("$@")
+  [ ${#wanted[@]} -gt 0 ] || wanted=("${PACKAGES[@]}")
   local missing=()
-  for package in "${PACKAGES[@]}"; do
+  for package in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
       grep -q 'install ok installed' || missing+=("$package")
   done

@@ -17,30 +17,18 @@
 #include <vector>
 
 #include "cli_support.h"
+#include "tests/digest_library_cases.h"
 
 namespace korvik::cli {
 namespace {
 
 const std::string kLibraryPath = std::string(kProgramDirectory) + "/korvik.DLL";
-constexpr std::size_t kDigits = 32;
-constexpr char kSentinel = '#';
-
-using MDFileFunction = int (*)(const char* name, char* digest);
-
-// The caller's buffer: 32 blanks and a byte after them that MDFile must not
-// touch.
-struct DigestBuffer {
-  char bytes[kDigits + 2];
-  DigestBuffer() {
-    std::memset(bytes, ' ', kDigits);
-    bytes[kDigits] = kSentinel;
-    bytes[kDigits + 1] = '\0';
-  }
-  std::string digits() const { return std::string(bytes, kDigits); }
-  bool untouched() const {
-    return digits() == std::string(kDigits, ' ') && bytes[kDigits] == kSentinel;
-  }
-};
+using digest_test::DigestBuffer;
+using digest_test::kDigits;
+using digest_test::KnownDigest;
+using digest_test::kRfc1321Suite;
+using digest_test::kSentinel;
+using digest_test::MDFileFunction;
 
 class DigestLibraryTest : public testing::Test {
  protected:
@@ -121,31 +109,6 @@ class DigestLibraryTest : public testing::Test {
 void* DigestLibraryTest::handle_ = nullptr;
 MDFileFunction DigestLibraryTest::md_file_ = nullptr;
 std::string DigestLibraryTest::load_error_;
-
-// The test suite of RFC 1321, appendix A.5.
-struct KnownDigest {
-  const char* name;
-  std::string content;
-  const char* digest;
-};
-
-const KnownDigest kRfc1321Suite[] = {
-    {"Empty", "", "d41d8cd98f00b204e9800998ecf8427e"},
-    {"A", "a", "0cc175b9c0f1b6a831c399e269772661"},
-    {"Abc", "abc", "900150983cd24fb0d6963f7d28e17f72"},
-    {"MessageDigest", "message digest", "f96b697d7cb7938d525a2f31aaf161d0"},
-    {"Alphabet", "abcdefghijklmnopqrstuvwxyz",
-     "c3fcd3d76192e4007dfb496cca67e13b"},
-    {"AlphaNumeric",
-     "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789",
-     "d174ab98d277d9f5a5611c2c9f419d9f"},
-    {"Digits80",
-     "1234567890123456789012345678901234567890"
-     "1234567890123456789012345678901234567890",
-     "57edf4a22be3c955ac49da2e2107b67a"},
-};
-
-void PrintTo(const KnownDigest& c, std::ostream* os) { *os << c.name; }
 
 class Rfc1321SuiteTest : public DigestLibraryTest,
                          public testing::WithParamInterface<KnownDigest> {};

@@ -10,17 +10,11 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "digest/hex_digits.h"
+
 namespace {
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
-
-void ToHex(const unsigned char* digest, char* text) {
-  constexpr char kDigits[] = "0123456789abcdef";
-  for (int i = 0; i < MD5_DIGEST_LENGTH; ++i) {
-    text[2 * i] = kDigits[digest[i] >> 4];
-    text[2 * i + 1] = kDigits[digest[i] & 0x0f];
-  }
-}
 
 // Hashes everything readable from `fd`; returns 0 or an errno value.
 int HashDescriptor(int fd, MD5_CTX& context) {
@@ -63,8 +57,8 @@ extern "C" __attribute__((visibility("default"))) int MDFile(
   MD5_Init(&context);
   const int result = HashDescriptor(fd, context);
   ::close(fd);
-  unsigned char raw[MD5_DIGEST_LENGTH];
+  unsigned char raw[korvik::digest::kMd5Size];
   MD5_Final(raw, &context);
-  if (result == 0) ToHex(raw, digest);
+  if (result == 0) korvik::digest::WriteHexDigits(raw, digest);
   return result;
 }
