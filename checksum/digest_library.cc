@@ -29,7 +29,7 @@ Status LoadedDigestLibrary::MDFile(const std::string& file_name,
   buffer[kDigestLength] = '\0';
   const int code = md_file_(name->c_str(), buffer);
   digest.assign(buffer, kDigestLength);
-  if (code != 0) return Error::FromErrno(code, "digest", file_name);
+  if (code != 0) return loader_.ErrorOfCode(code, "digest", file_name);
   return Status::Ok();
 }
 

@@ -6,6 +6,7 @@
 #include <ctime>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "platform/file_system.h"
 #include "platform/path.h"
@@ -88,6 +89,10 @@ class LibraryLoader {
   // Returns the single-byte form of `path` under which a library function
   // that takes names in the system's code page opens the same file.
   virtual Expected<std::string> SingleByteName(const std::string& path) = 0;
+  // Returns the error for the system error code (errno, or a Win32 error)
+  // that a library function answered when `action` on `path` failed.
+  virtual Error ErrorOfCode(int code, std::string_view action,
+                            std::string_view path) = 0;
 };
 
 // Every service of the running system, made once by the program's start.

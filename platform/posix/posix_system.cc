@@ -203,4 +203,9 @@ Expected<std::string> PosixLibraryLoader::SingleByteName(
   return path;
 }
 
+Error PosixLibraryLoader::ErrorOfCode(int code, std::string_view action,
+                                      std::string_view path) {
+  return Error::FromErrno(code, action, path);
+}
+
 }  // namespace korvik

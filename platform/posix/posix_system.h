@@ -67,6 +67,8 @@ class PosixLibraryLoader : public LibraryLoader {
   Expected<void*> LoadFunction(const std::string& library_path,
                                const char* name) override;
   Expected<std::string> SingleByteName(const std::string& path) override;
+  Error ErrorOfCode(int code, std::string_view action,
+                    std::string_view path) override;
 };
 
 }  // namespace korvik

@@ -3,43 +3,14 @@
 #include <windows.h>
 
 #include <optional>
-#include <string_view>
+
+#include "platform/win32/wide.h"
 
 namespace korvik {
 namespace {
 
-std::string Utf8(std::wstring_view wide) {
-  if (wide.empty()) return {};
-  const int size = static_cast<int>(wide.size());
-  std::string utf8(::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, nullptr,
-                                         0, nullptr, nullptr),
-                   '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), size, utf8.data(),
-                        static_cast<int>(utf8.size()), nullptr, nullptr);
-  return utf8;
-}
-
-// The system's text for a Win32 error code, without its closing period.
-std::string SystemText(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD length = ::FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-          FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  if (length == 0) return "error " + std::to_string(code);
-  std::wstring_view view(text, length);
-  while (!view.empty() && (view.back() == L'\r' || view.back() == L'\n' ||
-                           view.back() == L'.')) {
-    view.remove_suffix(1);
-  }
-  std::string result = Utf8(view);
-  ::LocalFree(text);
-  return result;
-}
-
 Error NameError(DWORD code, const std::string& utf8_path) {
-  return Error(static_cast<int>(code),
-               "digest library name '" + utf8_path + "': " + SystemText(code));
+  return win32::ErrorFromCode(code, "digest library name", utf8_path);
 }
 
 std::optional<std::wstring> Wide(const std::string& utf8) {
@@ -75,24 +46,6 @@ std::optional<std::string> LosslessAnsi(const std::wstring& wide) {
   return ansi;
 }
 
-// Sets `short_path` to the 8.3 form of the existing `path`; returns 0 or a
-// Win32 error code. Without short names on the volume, the form is the long
-// name itself.
-DWORD ShortPathName(const std::wstring& path, std::wstring& short_path) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = ::GetShortPathNameW(path.c_str(), buffer.data(),
-                                             static_cast<DWORD>(buffer.size()));
-    if (length == 0) return ::GetLastError();
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      short_path = std::move(buffer);
-      return ERROR_SUCCESS;
-    }
-    buffer.resize(length);  // the size it needs, with the terminating zero
-  }
-}
-
 }  // namespace
 
 Expected<std::string> DigestLibraryName(const std::string& utf8_path) {
@@ -104,10 +57,12 @@ Expected<std::string> DigestLibraryName(const std::string& utf8_path) {
   if (!wide) return NameError(ERROR_NO_UNICODE_TRANSLATION, utf8_path);
   if (std::optional<std::string> ansi = LosslessAnsi(*wide)) return *ansi;
 
-  std::wstring short_path;
-  if (const DWORD error = ShortPathName(*wide, short_path)) {
-    return NameError(error, utf8_path);
-  }
+  // Without short names on the volume, the short form is the long name.
+  const std::wstring short_path =
+      win32::FillBuffer([&](wchar_t* buffer, DWORD size) {
+        return ::GetShortPathNameW(wide->c_str(), buffer, size);
+      });
+  if (short_path.empty()) return NameError(::GetLastError(), utf8_path);
   if (std::optional<std::string> ansi = LosslessAnsi(short_path)) return *ansi;
   return NameError(ERROR_NO_UNICODE_TRANSLATION, utf8_path);
 }

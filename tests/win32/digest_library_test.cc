@@ -288,7 +288,7 @@ TEST_F(DigestLibraryTest, AMissingFileInAnotherScriptIsNoFile) {
   // Without an ANSI form the short name is needed, and a missing file has
   // none; with one, MDFile itself finds no file.
   if (!name.ok()) {
-    EXPECT_EQ(name.error().code(), ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(name.error().native_code(), ERROR_FILE_NOT_FOUND);
     return;
   }
   DigestBuffer buffer;
@@ -300,7 +300,7 @@ TEST(DigestLibraryNameTest, RefusesWhatNamesNoFile) {
   const std::string path = "C:\\data\\a\xff.txt";  // no UTF-8
   const Expected<std::string> broken = DigestLibraryName(path);
   ASSERT_FALSE(broken.ok());
-  EXPECT_EQ(broken.error().code(), ERROR_NO_UNICODE_TRANSLATION);
+  EXPECT_EQ(broken.error().native_code(), ERROR_NO_UNICODE_TRANSLATION);
   EXPECT_NE(broken.error().description().find(path), std::string::npos)
       << broken.error().description();
 
@@ -308,7 +308,7 @@ TEST(DigestLibraryNameTest, RefusesWhatNamesNoFile) {
   const Expected<std::string> cut =
       DigestLibraryName(std::string("C:\\a.txt\0.exe", 14));
   ASSERT_FALSE(cut.ok());
-  EXPECT_EQ(cut.error().code(), ERROR_INVALID_NAME);
+  EXPECT_EQ(cut.error().native_code(), ERROR_INVALID_NAME);
 }
 
 // The library file's own tables: it offers MDFile alone, and it needs no

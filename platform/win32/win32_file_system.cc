@@ -1,0 +1,419 @@
+#include "platform/win32/win32_file_system.h"
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "platform/win32/wide.h"
+
+namespace korvik {
+namespace {
+
+using win32::ErrorFromCode;
+using win32::LastError;
+using win32::Widen;
+
+constexpr DWORD kShareAll =
+    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
+// One ReadFile or WriteFile moves at most this much.
+constexpr DWORD kMaxTransfer = DWORD{1} << 30;
+
+// Where Lock puts its one-byte lock: beyond the end of any real file.
+constexpr std::uint64_t kLockOffset = (std::uint64_t{1} << 62) - 1;
+
+// Seconds between 1601, where file times count from, and 1970.
+constexpr std::int64_t kEpochDifference = 11'644'473'600LL;
+
+std::int64_t ToNanoseconds(LARGE_INTEGER time) {
+  return (time.QuadPart - kEpochDifference * 10'000'000LL) * 100;
+}
+
+std::int64_t ToNanoseconds(FILETIME time) {
+  LARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = static_cast<LONG>(time.dwHighDateTime);
+  return ToNanoseconds(value);
+}
+
+// "*" and "?" are no characters of a Windows name: such a name names
+// nothing.
+bool HasWildcards(const std::string& path) {
+  return path.find_first_of("*?") != std::string::npos;
+}
+
+// Errors that mean a name leads nowhere.
+bool NamesNothing(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_INVALID_NAME || code == ERROR_BAD_NETPATH ||
+         code == ERROR_BAD_PATHNAME || code == ERROR_FILENAME_EXCED_RANGE ||
+         code == ERROR_INVALID_DRIVE || code == ERROR_DIRECTORY;
+}
+
+Expected<EntryInfo> Describe(HANDLE handle, std::string_view path) {
+  EntryInfo info;
+  if (::GetFileType(handle) != FILE_TYPE_DISK) {
+    info.kind = EntryKind::kDevice;
+    info.system = true;
+    return info;
+  }
+  BY_HANDLE_FILE_INFORMATION file;
+  if (!::GetFileInformationByHandle(handle, &file)) {
+    return LastError("look up", path);
+  }
+  info.kind = (file.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                  ? EntryKind::kDirectory
+                  : EntryKind::kRegular;
+  info.hidden = (file.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
+  info.system = (file.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
+  info.size = (std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow;
+  info.id =
+      FileId{file.dwVolumeSerialNumber,
+             (std::uint64_t{file.nFileIndexHigh} << 32) | file.nFileIndexLow};
+  info.modified_ns = ToNanoseconds(file.ftLastWriteTime);
+  FILE_BASIC_INFO basic;
+  info.changed_ns = ::GetFileInformationByHandleEx(handle, FileBasicInfo,
+                                                   &basic, sizeof basic)
+                        ? ToNanoseconds(basic.ChangeTime)
+                        : info.modified_ns;
+  return info;
+}
+
+// Opens `path` only to look at it, links followed; directories too.
+HANDLE OpenForLooking(const std::string& path) {
+  return ::CreateFileW(Widen(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll,
+                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
+                       nullptr);
+}
+
+OVERLAPPED At(std::uint64_t offset) {
+  OVERLAPPED overlapped{};
+  overlapped.Offset = static_cast<DWORD>(offset);
+  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return overlapped;
+}
+
+std::wstring FullPath(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  std::wstring full = win32::FillBuffer([&](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+  });
+  return full.empty() ? wide : full;
+}
+
+// Removes the "\\?\" that GetFinalPathNameByHandleW puts in front.
+std::wstring WithoutLongPrefix(std::wstring path) {
+  if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\" + path.substr(7);
+  if (path.starts_with(L"\\\\?\\")) return path.substr(4);
+  return path;
+}
+
+}  // namespace
+
+Win32FileSystem::~Win32FileSystem() {
+  for (const auto& [number, file] : files_) ::CloseHandle(file.handle);
+}
+
+FileHandle Win32FileSystem::Remember(HANDLE handle, const std::string& path) {
+  std::lock_guard lock(mutex_);
+  const FileHandle number = next_++;
+  files_.emplace(number, OpenFile{handle, path});
+  return number;
+}
+
+const Win32FileSystem::OpenFile* Win32FileSystem::Find(FileHandle file) {
+  std::lock_guard lock(mutex_);
+  const auto found = files_.find(file);
+  return found == files_.end() ? nullptr : &found->second;
+}
+
+Error Win32FileSystem::BadHandle(std::string_view action) {
+  return ErrorFromCode(ERROR_INVALID_HANDLE, action, "?");
+}
+
+Expected<EntryInfo> Win32FileSystem::Stat(const std::string& path) {
+  if (path.empty() || HasWildcards(path)) return EntryInfo{};
+  const HANDLE handle = OpenForLooking(path);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    if (NamesNothing(code)) return EntryInfo{};
+    return ErrorFromCode(code, "look up", path);
+  }
+  auto info = Describe(handle, path);
+  ::CloseHandle(handle);
+  return info;
+}
+
+Expected<EntryInfo> Win32FileSystem::StatHandle(FileHandle file) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("look up");
+  return Describe(open->handle, open->path);
+}
+
+Expected<std::string> Win32FileSystem::RealPath(const std::string& path) {
+  if (HasWildcards(path)) {
+    return ErrorFromCode(ERROR_INVALID_NAME, "resolve", path);
+  }
+  const HANDLE handle = OpenForLooking(path);
+  if (handle == INVALID_HANDLE_VALUE) return LastError("resolve", path);
+  const std::wstring final_path =
+      win32::FillBuffer([&](wchar_t* buffer, DWORD size) {
+        return ::GetFinalPathNameByHandleW(handle, buffer, size,
+                                           FILE_NAME_NORMALIZED);
+      });
+  ::CloseHandle(handle);
+  if (final_path.empty()) return win32::Narrow(FullPath(path));
+  return win32::Narrow(WithoutLongPrefix(final_path));
+}
+
+bool Win32FileSystem::MayWrite(const std::string& path) {
+  const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  // The read-only attribute of a directory does not keep files out of it.
+  return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ||
+         (attributes & FILE_ATTRIBUTE_READONLY) == 0;
+}
+
+Expected<FileHandle> Win32FileSystem::Open(const std::string& path,
+                                           OpenMode mode) {
+  if (HasWildcards(path)) {
+    return ErrorFromCode(ERROR_INVALID_NAME, "open", path);
+  }
+  DWORD access = GENERIC_READ | GENERIC_WRITE;
+  DWORD disposition = OPEN_ALWAYS;
+  DWORD flags = FILE_ATTRIBUTE_NORMAL;
+  switch (mode) {
+    case OpenMode::kRead:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
+      flags |= FILE_FLAG_SEQUENTIAL_SCAN;
+      break;
+    case OpenMode::kReadWrite:
+      disposition = OPEN_EXISTING;
+      break;
+    case OpenMode::kCreate:
+      break;
+    case OpenMode::kCreateNew:
+      disposition = CREATE_NEW;
+      break;
+    case OpenMode::kOpenOrCreatePrivate:
+      flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+      break;
+    case OpenMode::kAppend:
+      // Without FILE_WRITE_DATA every write goes to the end of the file.
+      access = FILE_APPEND_DATA | SYNCHRONIZE;
+      break;
+  }
+  const HANDLE handle = ::CreateFileW(Widen(path).c_str(), access, kShareAll,
+                                      nullptr, disposition, flags, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return LastError("open", path);
+  BY_HANDLE_FILE_INFORMATION file{};
+  const bool regular =
+      ::GetFileType(handle) == FILE_TYPE_DISK &&
+      ::GetFileInformationByHandle(handle, &file) &&
+      (file.dwFileAttributes &
+       (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+  if (!regular) {
+    ::CloseHandle(handle);
+    return Error(ErrorKind::kAccessDenied,
+                 "open '" + path + "': not a regular file");
+  }
+  return Remember(handle, path);
+}
+
+Expected<UniqueFile> Win32FileSystem::CreateUnique(const std::string& directory,
+                                                   const std::string& prefix) {
+  static constexpr char kLetters[] = "abcdefghijklmnopqrstuvwxyz0123456789";
+  std::random_device seed;
+  std::mt19937 random(seed());
+  std::uniform_int_distribution<std::size_t> pick(0, sizeof kLetters - 2);
+  std::string path;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    path = directory;
+    if (!path.empty() && path.back() != '\\' && path.back() != '/') {
+      path += '\\';
+    }
+    path += prefix;
+    for (int i = 0; i < 6; ++i) path += kLetters[pick(random)];
+    const HANDLE handle = ::CreateFileW(
+        Widen(path).c_str(), GENERIC_READ | GENERIC_WRITE, kShareAll, nullptr,
+        CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+      return UniqueFile{Remember(handle, path), path};
+    }
+    if (::GetLastError() != ERROR_FILE_EXISTS) break;
+  }
+  return LastError("create", path);
+}
+
+Status Win32FileSystem::Close(FileHandle file) {
+  HANDLE handle;
+  std::string path;
+  {
+    std::lock_guard lock(mutex_);
+    const auto found = files_.find(file);
+    if (found == files_.end()) return BadHandle("close");
+    handle = found->second.handle;
+    path = std::move(found->second.path);
+    files_.erase(found);
+  }
+  if (!::CloseHandle(handle)) return LastError("close", path);
+  return Status::Ok();
+}
+
+Expected<std::size_t> Win32FileSystem::Read(FileHandle file,
+                                            std::span<char> buffer) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("read");
+  DWORD got = 0;
+  const DWORD want =
+      static_cast<DWORD>(std::min<std::size_t>(buffer.size(), kMaxTransfer));
+  if (!::ReadFile(open->handle, buffer.data(), want, &got, nullptr)) {
+    return LastError("read", open->path);
+  }
+  return std::size_t{got};
+}
+
+Expected<std::size_t> Win32FileSystem::ReadAt(FileHandle file,
+                                              std::span<char> buffer,
+                                              std::uint64_t offset) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("read");
+  DWORD got = 0;
+  OVERLAPPED at = At(offset);
+  const DWORD want =
+      static_cast<DWORD>(std::min<std::size_t>(buffer.size(), kMaxTransfer));
+  if (!::ReadFile(open->handle, buffer.data(), want, &got, &at)) {
+    if (::GetLastError() == ERROR_HANDLE_EOF) return std::size_t{0};
+    return LastError("read", open->path);
+  }
+  return std::size_t{got};
+}
+
+Status Win32FileSystem::WriteAll(const OpenFile& file,
+                                 std::span<const char> data,
+                                 const std::uint64_t* offset) {
+  std::uint64_t position = offset != nullptr ? *offset : 0;
+  while (!data.empty()) {
+    const DWORD want =
+        static_cast<DWORD>(std::min<std::size_t>(data.size(), kMaxTransfer));
+    DWORD written = 0;
+    OVERLAPPED at = At(position);
+    if (!::WriteFile(file.handle, data.data(), want, &written,
+                     offset != nullptr ? &at : nullptr)) {
+      return LastError("write", file.path);
+    }
+    data = data.subspan(written);
+    position += written;
+  }
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Write(FileHandle file, std::span<const char> data) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("write");
+  return WriteAll(*open, data, nullptr);
+}
+
+Status Win32FileSystem::WriteAt(FileHandle file, std::span<const char> data,
+                                std::uint64_t offset) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("write");
+  return WriteAll(*open, data, &offset);
+}
+
+Status Win32FileSystem::CopyRange(FileHandle source,
+                                  std::uint64_t source_offset,
+                                  FileHandle target,
+                                  std::uint64_t target_offset,
+                                  std::uint64_t length) {
+  std::vector<char> buffer(static_cast<std::size_t>(
+      std::min<std::uint64_t>(length, kCopyBufferSize)));
+  while (length > 0) {
+    const auto want = static_cast<std::size_t>(
+        std::min<std::uint64_t>(length, buffer.size()));
+    auto got = ReadAt(source, std::span(buffer.data(), want), source_offset);
+    if (!got.ok()) return got.status();
+    if (*got == 0) {
+      return Error(ErrorKind::kEndOfFile, "copy: the file ended early");
+    }
+    Status written =
+        WriteAt(target, std::span(buffer.data(), *got), target_offset);
+    if (!written.ok()) return written;
+    source_offset += *got;
+    target_offset += *got;
+    length -= *got;
+  }
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Truncate(FileHandle file, std::uint64_t length) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("truncate");
+  FILE_END_OF_FILE_INFO end;
+  end.EndOfFile.QuadPart = static_cast<LONGLONG>(length);
+  if (!::SetFileInformationByHandle(open->handle, FileEndOfFileInfo, &end,
+                                    sizeof end)) {
+    return LastError("truncate", open->path);
+  }
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Sync(FileHandle file) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("flush");
+  if (!::FlushFileBuffers(open->handle)) return LastError("flush", open->path);
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Lock(FileHandle file) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("lock");
+  // Windows' locks keep other handles from reading what they cover, so the
+  // lock covers one byte far beyond any content instead of the file itself.
+  OVERLAPPED beyond = At(kLockOffset);
+  if (!::LockFileEx(open->handle, LOCKFILE_EXCLUSIVE_LOCK, 0, 1, 0, &beyond)) {
+    return LastError("lock", open->path);
+  }
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Replace(const std::string& replacement,
+                                const std::string& target) {
+  const std::wstring from = FullPath(replacement);
+  const std::wstring to = FullPath(target);
+  {
+    const HANDLE handle = ::CreateFileW(from.c_str(), GENERIC_WRITE, kShareAll,
+                                        nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return LastError("open", replacement);
+    const bool flushed = ::FlushFileBuffers(handle);
+    const DWORD code = ::GetLastError();
+    ::CloseHandle(handle);
+    if (!flushed) return ErrorFromCode(code, "flush", replacement);
+  }
+  if (::ReplaceFileW(
+          to.c_str(), from.c_str(), nullptr,
+          REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
+          nullptr, nullptr)) {
+    return Status::Ok();
+  }
+  const DWORD replace_code = ::GetLastError();
+  // A read-only target stays as it is.
+  if (replace_code == ERROR_ACCESS_DENIED &&
+      (::GetFileAttributesW(to.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
+    return ErrorFromCode(replace_code, "replace", target);
+  }
+  if (!::MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
+                         MOVEFILE_WRITE_THROUGH)) {
+    return LastError("replace '" + target + "' by", replacement);
+  }
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Remove(const std::string& path) {
+  if (!::DeleteFileW(Widen(path).c_str())) return LastError("delete", path);
+  return Status::Ok();
+}
+
+}  // namespace korvik

@@ -1,0 +1,65 @@
+// The file services on Windows: UTF-16 names, handles shared for reading,
+// writing and deleting, 64-bit positions.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <mutex>
+#include <string>
+
+#include "platform/file_system.h"
+
+namespace korvik {
+
+class Win32FileSystem : public FileSystem {
+ public:
+  ~Win32FileSystem() override;
+
+  Expected<EntryInfo> Stat(const std::string& path) override;
+  Expected<EntryInfo> StatHandle(FileHandle file) override;
+  Expected<std::string> RealPath(const std::string& path) override;
+  bool MayWrite(const std::string& path) override;
+  Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
+  Expected<UniqueFile> CreateUnique(const std::string& directory,
+                                    const std::string& prefix) override;
+  Status Close(FileHandle file) override;
+  Expected<std::size_t> Read(FileHandle file, std::span<char> buffer) override;
+  Expected<std::size_t> ReadAt(FileHandle file, std::span<char> buffer,
+                               std::uint64_t offset) override;
+  Status Write(FileHandle file, std::span<const char> data) override;
+  Status WriteAt(FileHandle file, std::span<const char> data,
+                 std::uint64_t offset) override;
+  Status CopyRange(FileHandle source, std::uint64_t source_offset,
+                   FileHandle target, std::uint64_t target_offset,
+                   std::uint64_t length) override;
+  Status Truncate(FileHandle file, std::uint64_t length) override;
+  Status Sync(FileHandle file) override;
+  Status Lock(FileHandle file) override;
+  // ReplaceFileW, which keeps the target's attributes and security; where
+  // it cannot (another volume, the replacement still open), a write-through
+  // MoveFileExW.
+  Status Replace(const std::string& replacement,
+                 const std::string& target) override;
+  Status Remove(const std::string& path) override;
+
+ private:
+  struct OpenFile {
+    HANDLE handle;
+    std::string path;
+  };
+
+  FileHandle Remember(HANDLE handle, const std::string& path);
+  // Returns the open file numbered `file`, or nullptr.
+  const OpenFile* Find(FileHandle file);
+  Error BadHandle(std::string_view action);
+  // Writes all of `data` through `handle`, at `offset` where one is given.
+  Status WriteAll(const OpenFile& file, std::span<const char> data,
+                  const std::uint64_t* offset);
+
+  std::mutex mutex_;
+  std::map<FileHandle, OpenFile> files_;
+  FileHandle next_ = 3;
+};
+
+}  // namespace korvik
