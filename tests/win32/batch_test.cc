@@ -9,6 +9,7 @@
 #include <iterator>
 #include <regex>
 #include <string>
+#include <vector>
 
 #include "platform/win32/wide.h"
 #include "tests/md5_hex.h"
@@ -295,6 +296,35 @@ TEST_F(BatchTest, OldMarkerGoesAtTheStart) {
   Outcome failed = Korvik(L"-X " + data);
   EXPECT_TRUE(failed.marker);
   EXPECT_EQ(ReadFile(run_ / L"ravlo.Out"), failed.log);
+}
+
+TEST_F(BatchTest, ParallelRunsFromOneFolderTakeTurns) {
+  // Each file needs a whole rewrite through the work file of the run folder.
+  constexpr int kRuns = 8;
+  std::vector<PROCESS_INFORMATION> processes(kRuns);
+  for (int i = 0; i < kRuns; ++i) {
+    const std::wstring data = data_ / (L"f" + std::to_wstring(i) + L".txt");
+    WriteFile(data, "line " + std::to_string(i) + "\rnext\r");
+    std::wstring command =
+        L"\"" + (program_ / L"korvik.exe") + L"\" -A " + data;
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr,
+                                 FALSE, 0, nullptr, run_.path().c_str(),
+                                 &startup, &processes[i]));
+  }
+  for (PROCESS_INFORMATION& process : processes) {
+    ::WaitForSingleObject(process.hProcess, 120'000);
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+  }
+  EXPECT_FALSE(Exists(run_ / L"ravlo.Out"));
+  EXPECT_FALSE(Exists(run_ / L"~~~~MD5.TMP"));
+  for (int i = 0; i < kRuns; ++i) {
+    const std::string text = "line " + std::to_string(i) + "\r\nnext\r\n";
+    EXPECT_EQ(ReadFile(data_ / (L"f" + std::to_wstring(i) + L".txt")),
+              text + Md5Hex(text));
+  }
 }
 
 TEST_F(BatchTest, FileOverFourGibibytes) {
