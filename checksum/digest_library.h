@@ -1,6 +1,7 @@
 // The binding to the digest library file that computes MD5 digests.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -21,6 +22,15 @@ class DigestLibrary {
   // hexadecimal digits. A relative name resolves against the current
   // directory.
   virtual Status MDFile(const std::string& file_name, std::string& digest) = 0;
+
+  // Determines whether the library digests the first bytes of a file in
+  // place (its export MDFileHead). False also where the library cannot be
+  // loaded: the next MDFile call reports that failure.
+  virtual bool OffersHeadDigest() = 0;
+  // Sets `digest` to the MD5 digest of the first `length` bytes of the
+  // named file, as MDFile does for a whole file.
+  virtual Status MDFileHead(const std::string& file_name, std::uint64_t length,
+                            std::string& digest) = 0;
 };
 
 // The digest library loaded from its file on the first call.
@@ -31,15 +41,26 @@ class LoadedDigestLibrary final : public DigestLibrary {
   LoadedDigestLibrary& operator=(const LoadedDigestLibrary&) = delete;
 
   Status MDFile(const std::string& file_name, std::string& digest) override;
+  bool OffersHeadDigest() override;
+  Status MDFileHead(const std::string& file_name, std::uint64_t length,
+                    std::string& digest) override;
 
  private:
   using MDFileFunction = int (*)(const char* file_name, char* digest);
+  using MDFileHeadFunction = int (*)(const char* file_name, long long length,
+                                     char* digest);
 
   Status Load();
+  // Calls `digest_into` with the single-byte name and a buffer of 32
+  // blanks, as the library's functions take them.
+  template <typename Function>
+  Status Call(const std::string& file_name, std::string& digest,
+              Function digest_into);
 
   LibraryLoader& loader_;
   std::string library_path_;
   MDFileFunction md_file_ = nullptr;
+  MDFileHeadFunction md_file_head_ = nullptr;  // optional
 };
 
 // Returns the path of the digest library file in the program's directory.

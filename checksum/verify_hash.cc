@@ -105,8 +105,31 @@ Status ReadExactly(FileSystem& files, FileHandle file, std::span<char> buffer,
   return Status::Ok();
 }
 
+// Digests the body where it lies, through the library's MDFileHead. The
+// library reads the file by its name: that name must still lead to the file
+// whose trailer was read, unchanged in length.
+Status DigestInPlace(const Services& services, const std::string& file_name,
+                     FileHandle data, const EntryInfo& read,
+                     std::string& digest) {
+  const std::uint64_t body = read.size - kDigestLength;
+  if (Status digested = services.digest.MDFileHead(file_name, body, digest);
+      !digested.ok()) {
+    return digested;
+  }
+  auto named = services.files.Stat(file_name);
+  if (!named.ok()) return named.status();
+  auto held = services.files.StatHandle(data);
+  if (!held.ok()) return held.status();
+  if (named->id != read.id || held->size != read.size) {
+    return Error(ErrorKind::kOther,
+                 "'" + file_name + "' changed while it was verified");
+  }
+  return Status::Ok();
+}
+
 // Runs the checks from opening the data file on; returns the verdict and
-// its message, or the failure.
+// its message, or the failure. The body is digested in place where the
+// digest library can, else through a copy in a work file.
 Expected<VerificationResult> Check(const Services& services,
                                    const std::string& file_name,
                                    std::string& message) {
@@ -115,10 +138,14 @@ Expected<VerificationResult> Check(const Services& services,
   if (!opened.ok()) return opened.error();
   ScopedFile data(files, *opened);
 
+  const bool in_place = services.digest.OffersHeadDigest();
   WorkFile work(files, services.paths);
-  if (Status created = work.Create(file_name, services.process.TempDirectory());
-      !created.ok()) {
-    return created.error();
+  if (!in_place) {
+    if (Status created =
+            work.Create(file_name, services.process.TempDirectory());
+        !created.ok()) {
+      return created.error();
+    }
   }
 
   auto info = files.StatHandle(data.get());
@@ -134,15 +161,23 @@ Expected<VerificationResult> Check(const Services& services,
   if (Status read = ReadExactly(files, data.get(), trailer, body); !read.ok()) {
     return read.error();
   }
-  if (Status copied = files.CopyRange(data.get(), 0, work.handle(), 0, body);
-      !copied.ok()) {
-    return copied.error();
-  }
 
   std::string digest;
-  if (Status digested = services.digest.MDFile(work.path(), digest);
-      !digested.ok()) {
-    return digested.error();
+  if (in_place) {
+    if (Status digested =
+            DigestInPlace(services, file_name, data.get(), *info, digest);
+        !digested.ok()) {
+      return digested.error();
+    }
+  } else {
+    if (Status copied = files.CopyRange(data.get(), 0, work.handle(), 0, body);
+        !copied.ok()) {
+      return copied.error();
+    }
+    if (Status digested = services.digest.MDFile(work.path(), digest);
+        !digested.ok()) {
+      return digested.error();
+    }
   }
   if (Status closed = data.Close(); !closed.ok()) return closed.error();
   if (Status released = work.Release(); !released.ok()) {

@@ -10,6 +10,15 @@
 namespace korvik::digest_test {
 
 using MDFileFunction = int (*)(const char* name, char* digest);
+using MDFileHeadFunction = int (*)(const char* name, long long length,
+                                   char* digest);
+
+// A file whose first bytes are the RFC 1321 "message digest", and a length
+// of it that runs past its end.
+inline const std::string kHeadContent =
+    "message digest, and 32 bytes of trailer after it";
+inline constexpr long long kHeadLength = 14;
+inline constexpr char kHeadDigest[] = "f96b697d7cb7938d525a2f31aaf161d0";
 
 inline constexpr std::size_t kDigits = 32;
 inline constexpr char kSentinel = '#';

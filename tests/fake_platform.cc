@@ -56,12 +56,28 @@ Expected<Drive> FakeDriveInfo::FindDrive(const std::string& drive_name) {
 Status FakeDigestLibrary::MDFile(const std::string& file_name,
                                  std::string& digest) {
   ++calls;
+  if (before_digest) std::exchange(before_digest, nullptr)();
   if (fail) return Error::FromErrno(EIO, "digest", file_name);
   auto info = files_.Stat(file_name);
   if (!info.ok() || info->kind != EntryKind::kRegular) {
     return Error::FromErrno(ENOENT, "digest", file_name);
   }
   digest = Md5Hex(files_.Contents(file_name));
+  return Status::Ok();
+}
+
+Status FakeDigestLibrary::MDFileHead(const std::string& file_name,
+                                     std::uint64_t length,
+                                     std::string& digest) {
+  if (!offers_head) return Error(ErrorKind::kNotFound, "no MDFileHead");
+  std::string whole;
+  if (Status digested = MDFile(file_name, whole); !digested.ok()) {
+    return digested;
+  }
+  const std::string content = files_.Contents(file_name);
+  if (length > content.size())
+    return Error::FromErrno(EIO, "digest", file_name);
+  digest = Md5Hex(std::string_view(content).substr(0, length));
   return Status::Ok();
 }
 

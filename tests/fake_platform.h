@@ -3,6 +3,7 @@
 #pragma once
 
 #include <ctime>
+#include <functional>
 #include <string>
 
 #include "app/batch_run.h"
@@ -68,8 +69,13 @@ class FakeDigestLibrary : public DigestLibrary {
  public:
   explicit FakeDigestLibrary(FakeFileSystem& files) : files_(files) {}
   Status MDFile(const std::string& file_name, std::string& digest) override;
-  int calls = 0;
-  bool fail = false;
+  bool OffersHeadDigest() override { return offers_head; }
+  Status MDFileHead(const std::string& file_name, std::uint64_t length,
+                    std::string& digest) override;
+  int calls = 0;                        // of either function
+  bool fail = false;                    // every call fails
+  bool offers_head = true;              // false: a library of MDFile alone
+  std::function<void()> before_digest;  // runs at the start of each call
 
  private:
   FakeFileSystem& files_;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <tuple>
 
 #include "checksum/operations.h"
 #include "tests/fake_platform.h"
@@ -15,7 +16,11 @@ constexpr char kFailurePrefix[] = "Error Verifying Hash : \r\n";
 
 std::string Sealed(const std::string& body) { return body + Md5Hex(body); }
 
-class VerifyHashTest : public testing::Test {
+// How the body is digested: in place through MDFileHead, or through a copy
+// in a work file where the library offers MDFile alone.
+enum class Route { kInPlace, kWorkFile };
+
+class VerifyHashBase : public testing::Test {
  protected:
   VerificationResult Verify(const std::string& name = kData) {
     message_ = "left by the caller";
@@ -32,14 +37,29 @@ class VerifyHashTest : public testing::Test {
   std::string message_;
 };
 
-TEST_F(VerifyHashTest, SealedFileMatches) {
+class VerifyHashTest : public VerifyHashBase,
+                       public testing::WithParamInterface<Route> {
+ protected:
+  VerifyHashTest() {
+    world_.digest.offers_head = GetParam() == Route::kInPlace;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Routes, VerifyHashTest,
+                         testing::Values(Route::kInPlace, Route::kWorkFile),
+                         [](const testing::TestParamInfo<Route>& info) {
+                           return info.param == Route::kInPlace ? "InPlace"
+                                                                : "WorkFile";
+                         });
+
+TEST_P(VerifyHashTest, SealedFileMatches) {
   files_.AddFile(kData, Sealed("a\r\nb\r\n"));
   EXPECT_EQ(Verify(), VerificationResult::kMatch);
   EXPECT_EQ(message_, "Checksum Matches File Contents.");
   ExpectNothingLeft();
 }
 
-TEST_F(VerifyHashTest, AnyChangedByteIsAMismatch) {
+TEST_P(VerifyHashTest, AnyChangedByteIsAMismatch) {
   const std::string sealed = Sealed("a\r\nb\r\n");
   for (std::size_t i = 0; i < sealed.size(); ++i) {
     std::string changed = sealed;
@@ -51,19 +71,19 @@ TEST_F(VerifyHashTest, AnyChangedByteIsAMismatch) {
   ExpectNothingLeft();
 }
 
-TEST_F(VerifyHashTest, TrailerInUpperCaseIsAMismatch) {
+TEST_P(VerifyHashTest, TrailerInUpperCaseIsAMismatch) {
   std::string sealed = Sealed("body");
   for (char& c : sealed) c = static_cast<char>(std::toupper(c));
   files_.AddFile(kData, "body" + sealed.substr(4));
   EXPECT_EQ(Verify(), VerificationResult::kMismatch);
 }
 
-TEST_F(VerifyHashTest, UnsealedTextOfMoreThan32BytesIsAMismatch) {
+TEST_P(VerifyHashTest, UnsealedTextOfMoreThan32BytesIsAMismatch) {
   files_.AddFile(kData, std::string(40, 'x'));
   EXPECT_EQ(Verify(), VerificationResult::kMismatch);
 }
 
-TEST_F(VerifyHashTest, ThirtyTwoBytesHoldNoHashButThirtyThreeDo) {
+TEST_P(VerifyHashTest, ThirtyTwoBytesHoldNoHashButThirtyThreeDo) {
   files_.AddFile(kData, std::string(32, 'a'));
   EXPECT_EQ(Verify(), VerificationResult::kNotChecked);
   EXPECT_EQ(message_, "File Does not Contain any Hash.");
@@ -73,7 +93,7 @@ TEST_F(VerifyHashTest, ThirtyTwoBytesHoldNoHashButThirtyThreeDo) {
   EXPECT_EQ(Verify(), VerificationResult::kMatch);
 }
 
-TEST_F(VerifyHashTest, UnusableNamesAreInvalid) {
+TEST_P(VerifyHashTest, UnusableNamesAreInvalid) {
   files_.AddDirectory("/data/dir");
   files_.AddFile("/data/.hidden", Sealed("x"));
   files_.AddSystemEntry("/data/fifo");
@@ -84,7 +104,7 @@ TEST_F(VerifyHashTest, UnusableNamesAreInvalid) {
   }
 }
 
-TEST_F(VerifyHashTest, MissingLibraryIsReportedAfterAMissingName) {
+TEST_P(VerifyHashTest, MissingLibraryIsReportedAfterAMissingName) {
   ASSERT_TRUE(files_.Remove(kLibrary).ok());
   EXPECT_EQ(Verify("/data/missing"), VerificationResult::kNotChecked);
   EXPECT_EQ(message_, "Invalid/Missing File Name!");
@@ -97,7 +117,7 @@ TEST_F(VerifyHashTest, MissingLibraryIsReportedAfterAMissingName) {
   EXPECT_EQ(world_.digest.calls, 0);
 }
 
-TEST_F(VerifyHashTest, UnreadableFileIsAFailureWithItsDescription) {
+TEST_P(VerifyHashTest, UnreadableFileIsAFailureWithItsDescription) {
   files_.AddFile(kData, Sealed("x"), 0200);
   EXPECT_EQ(Verify(), VerificationResult::kNotChecked);
   EXPECT_TRUE(message_.starts_with(kFailurePrefix)) << message_;
@@ -105,7 +125,7 @@ TEST_F(VerifyHashTest, UnreadableFileIsAFailureWithItsDescription) {
   ExpectNothingLeft();
 }
 
-TEST_F(VerifyHashTest, FailingDigestLibraryIsAFailure) {
+TEST_P(VerifyHashTest, FailingDigestLibraryIsAFailure) {
   files_.AddFile(kData, Sealed("x"));
   world_.digest.fail = true;
   EXPECT_EQ(Verify(), VerificationResult::kNotChecked);
@@ -113,14 +133,17 @@ TEST_F(VerifyHashTest, FailingDigestLibraryIsAFailure) {
   ExpectNothingLeft();
 }
 
-TEST_F(VerifyHashTest, ReadOnlyDirectoryUsesTheTemporaryDirectory) {
+TEST_P(VerifyHashTest, ReadOnlyDirectoryUsesTheTemporaryDirectory) {
   files_.AddFile(kData, Sealed("x"));
   files_.SetMode("/data", 0555);
   EXPECT_EQ(Verify(), VerificationResult::kMatch);
   ExpectNothingLeft();
 }
 
-TEST_F(VerifyHashTest, TakenWorkFileNameIsNeverOpened) {
+using WorkFileRouteTest = VerifyHashBase;
+
+TEST_F(WorkFileRouteTest, TakenWorkFileNameIsNeverOpened) {
+  world_.digest.offers_head = false;
   const std::string taken = std::string(kData) + "~@~";
   files_.AddFile(kData, Sealed("x"));
   files_.AddFile(taken, std::string(1000, 'z'));
@@ -131,22 +154,51 @@ TEST_F(VerifyHashTest, TakenWorkFileNameIsNeverOpened) {
               testing::Contains("CreateUnique /data/report.txt~@~000001"));
 }
 
-TEST_F(VerifyHashTest, RelativeNameIsUsedAsGiven) {
+TEST_P(VerifyHashTest, RelativeNameIsUsedAsGiven) {
   files_.AddFile("/work/local.txt", Sealed("x"));
   EXPECT_EQ(Verify("local.txt"), VerificationResult::kMatch);
 }
 
-TEST_F(VerifyHashTest, DataFileIsNeverChanged) {
+TEST_P(VerifyHashTest, DataFileIsNeverChanged) {
   const std::string sealed = Sealed("a\rb\nc");
   files_.AddFile(kData, sealed);
   Verify();
   EXPECT_EQ(files_.Contents(kData), sealed);
 }
 
+using InPlaceRouteTest = VerifyHashBase;
+
+TEST_F(InPlaceRouteTest, CreatesNoFileAndDigestsTheBodyOnly) {
+  files_.AddFile(kData, Sealed("a\r\nb\r\n"));
+  EXPECT_EQ(Verify(), VerificationResult::kMatch);
+  for (const std::string& call : files_.calls()) {
+    EXPECT_TRUE(call == "Open /data/report.txt") << call;
+  }
+}
+
+TEST_F(InPlaceRouteTest, FileSwappedWhileDigestedIsNoVerdict) {
+  files_.AddFile(kData, Sealed("original"));
+  // Someone else's file takes the name between the read of the trailer and
+  // the library's read of the body.
+  world_.digest.before_digest = [this] {
+    files_.AddFile("/data/other.txt", Sealed("forged!!"));
+    ASSERT_TRUE(files_.Rename("/data/other.txt", kData).ok());
+  };
+  EXPECT_EQ(Verify(), VerificationResult::kNotChecked);
+  EXPECT_EQ(message_, std::string(kFailurePrefix) + "'" + kData +
+                          "' changed while it was verified");
+}
+
 // A failure of any call is reported with its description and leaves the
 // data file as it was and no work file behind.
-class VerifyFailureTest : public VerifyHashTest,
-                          public testing::WithParamInterface<int> {};
+class VerifyFailureTest
+    : public VerifyHashBase,
+      public testing::WithParamInterface<std::tuple<Route, int>> {
+ protected:
+  VerifyFailureTest() {
+    world_.digest.offers_head = std::get<0>(GetParam()) == Route::kInPlace;
+  }
+};
 
 TEST_P(VerifyFailureTest, FailureAtEveryCallIsReportedAndCleanedUp) {
   const std::string sealed = Sealed("a\r\nb\r\n");
@@ -157,7 +209,7 @@ TEST_P(VerifyFailureTest, FailureAtEveryCallIsReportedAndCleanedUp) {
   for (std::size_t k = 1; k <= calls; ++k) {
     SCOPED_TRACE("failing call " + std::to_string(k));
     world_.faulty.Reset();
-    world_.faulty.FailCall(k, GetParam());
+    world_.faulty.FailCall(k, std::get<1>(GetParam()));
     const VerificationResult result = Verify();
     if (result == VerificationResult::kNotChecked) {
       EXPECT_TRUE(message_.starts_with(kFailurePrefix) ||
@@ -178,8 +230,10 @@ TEST_P(VerifyFailureTest, FailureAtEveryCallIsReportedAndCleanedUp) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Failures, VerifyFailureTest,
-                         testing::Values(EIO, EACCES, ENOSPC));
+INSTANTIATE_TEST_SUITE_P(
+    Failures, VerifyFailureTest,
+    testing::Combine(testing::Values(Route::kInPlace, Route::kWorkFile),
+                     testing::Values(EIO, EACCES, ENOSPC)));
 
 }  // namespace
 }  // namespace korvik

@@ -6,6 +6,8 @@
 #include <bcrypt.h>
 #include <winternl.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 
@@ -63,23 +65,32 @@ DWORD OpenRegularFile(const char* file_name, File& file) {
   return ERROR_SUCCESS;
 }
 
-// Feeds everything readable from `file` to `hash`.
-DWORD HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash) {
+constexpr std::uint64_t kWholeFile = UINT64_MAX;
+
+// Feeds the first `length` bytes of `file`, or all of them for kWholeFile,
+// to `hash`; ERROR_HANDLE_EOF where the file ends before `length`.
+DWORD HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash, std::uint64_t length) {
   std::unique_ptr<unsigned char[]> buffer(
       new (std::nothrow) unsigned char[kReadSize]);
   if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
-  for (;;) {
+  while (length > 0) {
     DWORD count = 0;
-    if (!::ReadFile(file, buffer.get(), kReadSize, &count, nullptr)) {
+    const auto want =
+        static_cast<DWORD>(std::min<std::uint64_t>(length, kReadSize));
+    if (!::ReadFile(file, buffer.get(), want, &count, nullptr)) {
       return ::GetLastError();
     }
-    if (count == 0) return ERROR_SUCCESS;
+    if (count == 0) {
+      return length == kWholeFile ? ERROR_SUCCESS : ERROR_HANDLE_EOF;
+    }
     const NTSTATUS status = ::BCryptHashData(hash, buffer.get(), count, 0);
     if (!BCRYPT_SUCCESS(status)) return ErrorOf(status);
+    if (length != kWholeFile) length -= count;
   }
+  return ERROR_SUCCESS;
 }
 
-DWORD DigestFile(const char* file_name,
+DWORD DigestFile(const char* file_name, std::uint64_t length,
                  unsigned char (&raw)[korvik::digest::kMd5Size]) {
   File file;
   if (const DWORD error = OpenRegularFile(file_name, file)) return error;
@@ -97,9 +108,22 @@ DWORD DigestFile(const char* file_name,
   if (!BCRYPT_SUCCESS(status)) return ErrorOf(status);
   const Hash hash(hash_handle);
 
-  if (const DWORD error = HashFile(file.get(), hash.get())) return error;
+  if (const DWORD error = HashFile(file.get(), hash.get(), length)) {
+    return error;
+  }
   status = ::BCryptFinishHash(hash.get(), raw, sizeof raw, 0);
   return BCRYPT_SUCCESS(status) ? ERROR_SUCCESS : ErrorOf(status);
+}
+
+// Digests the first `length` bytes into `digest` as hexadecimal digits.
+int Digest(const char* file_name, std::uint64_t length, char* digest) {
+  if (file_name == nullptr || digest == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  unsigned char raw[korvik::digest::kMd5Size];
+  const DWORD error = DigestFile(file_name, length, raw);
+  if (error == ERROR_SUCCESS) korvik::digest::WriteHexDigits(raw, digest);
+  return static_cast<int>(error);
 }
 
 }  // namespace
@@ -109,11 +133,16 @@ DWORD DigestFile(const char* file_name,
 // otherwise a Win32 error code, and `digest` keeps what it held.
 extern "C" __declspec(dllexport) int MDFile(const char* file_name,
                                             char* digest) {
-  if (file_name == nullptr || digest == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  unsigned char raw[korvik::digest::kMd5Size];
-  const DWORD error = DigestFile(file_name, raw);
-  if (error == ERROR_SUCCESS) korvik::digest::WriteHexDigits(raw, digest);
-  return static_cast<int>(error);
+  return Digest(file_name, kWholeFile, digest);
+}
+
+// Writes the MD5 digest of the first `length` bytes of the named file into
+// `digest`, as MDFile does for a whole file; ERROR_HANDLE_EOF where the file
+// is shorter. A sealed file is verified in place with it, without a copy of
+// its body.
+extern "C" __declspec(dllexport) int MDFileHead(const char* file_name,
+                                                long long length,
+                                                char* digest) {
+  if (length < 0) return ERROR_INVALID_PARAMETER;
+  return Digest(file_name, static_cast<std::uint64_t>(length), digest);
 }

@@ -490,6 +490,29 @@ TEST_F(MissingLibraryTest, VerifyReportsMissingLibraries) {
   EXPECT_EQ(ReadFile(path), sealed);
 }
 
+// A digest library of the one-function interface beside the program: the
+// verification works through a copy of the body, with the same verdicts.
+TEST_F(MissingLibraryTest, OneFunctionLibraryStillSealsAndVerifies) {
+  std::filesystem::copy_file(KORVIK_ONE_FUNCTION_DIGEST,
+                             root_ + "/program/korvik.DLL");
+  const std::string path = Data("plain.txt");
+  WriteFile(path, "one\rtwo");
+  ExpectLoggedRun(LonelyKorvik({"-A", path}));
+  EXPECT_EQ(ReadFile(path), Sealed("one\r\ntwo\r\n"));
+  ExpectLoggedRun(LonelyKorvik({"-V", path}));
+  ExpectRunLog(
+      LastLog(),
+      {"Command Line Arguments : -V " + path, "Operation : Verify Checksum.",
+       "Result : Successful.", "Message : Checksum Matches File Contents."});
+  WriteFile(path, "One\r\ntwo\r\n" + Md5Hex("one\r\ntwo\r\n"));
+  ExpectLoggedRun(LonelyKorvik({"-V", path}));
+  ExpectRunLog(LastLog(),
+               {"Command Line Arguments : -V " + path,
+                "Operation : Verify Checksum.", "Result : Successful.",
+                "Message : Checksum Does Not Match File Contents"});
+  EXPECT_THAT(ListDirectory(data_dir_), ElementsAre("plain.txt"));
+}
+
 struct UnsealedCase {
   const char* test_name;
   std::string content;

@@ -110,6 +110,38 @@ void* DigestLibraryTest::handle_ = nullptr;
 MDFileFunction DigestLibraryTest::md_file_ = nullptr;
 std::string DigestLibraryTest::load_error_;
 
+// The second export: the digest of a file's first bytes, for verifying a
+// sealed file in place.
+TEST_F(DigestLibraryTest, HeadDigestCoversTheFirstBytesOnly) {
+  const auto head = reinterpret_cast<digest_test::MDFileHeadFunction>(
+      ::dlsym(handle_, "MDFileHead"));
+  ASSERT_NE(head, nullptr) << "korvik.DLL exports no MDFileHead";
+  const std::string path = PathOf("sealed.txt");
+  WriteFile(path, digest_test::kHeadContent);
+  DigestBuffer buffer;
+  EXPECT_EQ(head(path.c_str(), digest_test::kHeadLength, buffer.bytes), 0);
+  EXPECT_EQ(buffer.digits(), digest_test::kHeadDigest);
+  EXPECT_EQ(buffer.bytes[kDigits], kSentinel);
+
+  DigestBuffer whole;
+  EXPECT_EQ(head(path.c_str(),
+                 static_cast<long long>(digest_test::kHeadContent.size()),
+                 whole.bytes),
+            0);
+  DigestBuffer by_md_file;
+  EXPECT_EQ(md_file_(path.c_str(), by_md_file.bytes), 0);
+  EXPECT_EQ(whole.digits(), by_md_file.digits());
+
+  DigestBuffer past_the_end;
+  EXPECT_EQ(head(path.c_str(),
+                 static_cast<long long>(digest_test::kHeadContent.size() + 1),
+                 past_the_end.bytes),
+            EIO);
+  EXPECT_TRUE(past_the_end.untouched());
+  EXPECT_EQ(head(path.c_str(), -1, past_the_end.bytes), EINVAL);
+  EXPECT_TRUE(past_the_end.untouched());
+}
+
 class Rfc1321SuiteTest : public DigestLibraryTest,
                          public testing::WithParamInterface<KnownDigest> {};
 
@@ -267,7 +299,7 @@ DynamicLinking ReadDynamicLinking(const std::string& path) {
   return linking;
 }
 
-TEST(DigestLibraryFileTest, NeedsNoCryptoLibraryAndExportsMDFile) {
+TEST(DigestLibraryFileTest, NeedsNoCryptoLibraryAndExportsItsFunctions) {
   const DynamicLinking linking = ReadDynamicLinking(kLibraryPath);
   for (const std::string& library : linking.needed) {
     EXPECT_EQ(library.find("libcrypto"), std::string::npos)

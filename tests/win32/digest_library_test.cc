@@ -311,8 +311,8 @@ TEST(DigestLibraryNameTest, RefusesWhatNamesNoFile) {
   EXPECT_EQ(cut.error().native_code(), ERROR_INVALID_NAME);
 }
 
-// The library file's own tables: it offers MDFile alone, and it needs no
-// DLL beside it, only those of the system.
+// The library file's own tables: it offers MDFile and MDFileHead, and it
+// needs no DLL beside it, only those of the system.
 struct PeTables {
   std::vector<std::string> exports;
   std::vector<std::string> imports;
@@ -357,9 +357,29 @@ PeTables ReadPeTables(HMODULE module) {
   return tables;
 }
 
-TEST_F(DigestLibraryTest, ExportsMDFileAloneAndNeedsOnlySystemDlls) {
+TEST_F(DigestLibraryTest, HeadDigestCoversTheFirstBytesOnly) {
+  const auto head = reinterpret_cast<digest_test::MDFileHeadFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(library_, "MDFileHead")));
+  ASSERT_NE(head, nullptr) << "korvik.DLL exports no MDFileHead";
+  const fs::path path = PathOf("sealed.txt");
+  MakeFile(path, digest_test::kHeadContent);
+  const std::string name = Utf8Of(path);
+  DigestBuffer buffer;
+  EXPECT_EQ(head(name.c_str(), digest_test::kHeadLength, buffer.bytes), 0);
+  EXPECT_EQ(buffer.digits(), digest_test::kHeadDigest);
+  EXPECT_EQ(buffer.bytes[kDigits], kSentinel);
+
+  DigestBuffer past_the_end;
+  EXPECT_EQ(head(name.c_str(),
+                 static_cast<long long>(digest_test::kHeadContent.size() + 1),
+                 past_the_end.bytes),
+            static_cast<int>(ERROR_HANDLE_EOF));
+  EXPECT_TRUE(past_the_end.untouched());
+}
+
+TEST_F(DigestLibraryTest, ExportsItsFunctionsAndNeedsOnlySystemDlls) {
   const PeTables tables = ReadPeTables(library_);
-  EXPECT_EQ(tables.exports, std::vector<std::string>{"MDFile"});
+  EXPECT_EQ(tables.exports, (std::vector<std::string>{"MDFile", "MDFileHead"}));
   const std::set<std::string> system = {"kernel32.dll", "bcrypt.dll",
                                         "ntdll.dll", "msvcrt.dll"};
   for (const std::string& name : tables.imports) {
