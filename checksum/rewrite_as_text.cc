@@ -114,8 +114,10 @@ Status CopyIntoPlace(FileSystem& files, const std::string& work_path,
   auto source_info = files.StatHandle(source.get());
   if (!source_info.ok()) return source_info.status();
 
-  const std::string prefix =
-      "." + std::string(path::BaseName(target).substr(0, 200)) + ".korvik-";
+  // Appended in place: GCC 12 at -O3 takes `"." + std::string(...)` for an
+  // overlapping copy (-Wrestrict).
+  std::string prefix = ".";
+  prefix.append(path::BaseName(target).substr(0, 200)).append(".korvik-");
   auto created = files.CreateUnique(path::DirectoryOf(target), prefix);
   if (!created.ok()) return created.status();
   WorkFileGuard temp_guard(files, created->path);
