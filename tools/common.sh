@@ -3,13 +3,15 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
-# Debian packages the build, the tests and the benchmark need.
+# Debian packages the build, the tests, the benchmark and the Debian
+# packages' build need.
 PACKAGES=(
   cmake ninja-build g++ pkg-config
   libssl-dev libgtest-dev libgmock-dev
   qt6-base-dev libgl-dev libxcb1-dev xvfb xauth fonts-liberation
   clang libclang-rt-14-dev clang-format
   dos2unix time locales
+  debhelper lintian man-db
 )
 
 # Locales the end-to-end tests run the program under (UTF-8 each).
@@ -55,10 +57,9 @@ generate_locales() {
   done
 }
 
-# configure_and_build DIR [cmake options...]
-configure_and_build() {
-  local dir=$1
-  shift
-  cmake -S "$ROOT" -B "$dir" -G Ninja "$@" >/dev/null
-  cmake --build "$dir" -j "$(nproc)"
+# build_preset PRESET: configures and builds one of CMakePresets.json's
+# presets.
+build_preset() {
+  cmake --preset "$1" >/dev/null
+  cmake --build --preset "$1" -j "$(nproc)"
 }

@@ -123,8 +123,10 @@ void frmMD5::ForwardTo(WindowCommands& commands) {
       {cmdExit_, &WindowCommands::cmdExit_Click},
   };
   for (const auto& [button, command] : clicks) {
+    // Captured through an initializer: Clang before 16 cannot capture a
+    // structured binding.
     connect(button, &QPushButton::clicked, this,
-            [&commands, command] { (commands.*command)(); });
+            [&commands, command = command] { (commands.*command)(); });
   }
 }
 

@@ -312,8 +312,10 @@ Status PosixFileSystem::CopyIntoPlace(const std::string& replacement,
     return NamedError(errno, "stat", *source);
   }
   const PathSyntax paths = PathSyntax::Posix();
-  const std::string prefix =
-      "." + std::string(paths.BaseName(target).substr(0, 200)) + ".korvik-";
+  // Appended in place: GCC 12 at -O3 takes `"." + std::string(...)` for an
+  // overlapping copy (-Wrestrict).
+  std::string prefix = ".";
+  prefix.append(paths.BaseName(target).substr(0, 200)).append(".korvik-");
   auto created = CreateUnique(paths.DirectoryOf(target), prefix);
   if (!created.ok()) return created.status();
   ScopedFile copy(*this, created->handle);

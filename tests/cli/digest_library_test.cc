@@ -237,9 +237,9 @@ struct DynamicLinking {
   std::vector<std::string> needed;
   struct Symbol {
     std::string name;
-    unsigned char binding;
-    unsigned char type;
-    unsigned char visibility;
+    int binding;
+    int type;
+    int visibility;
     bool defined;
   };
   std::vector<Symbol> symbols;

@@ -14,7 +14,8 @@ generator=()
 command -v ninja >/dev/null && generator=(-G Ninja)
 mkdir -p "$BUILD"
 if ! { cmake -S "$HERE" -B "$BUILD" "${generator[@]}" \
-         -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+         -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+         -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
        cmake --build "$BUILD" -j "$(nproc)"; } >"$BUILD/build.log" 2>&1; then
   echo "building the fuzz targets failed; the end of $BUILD/build.log:"
   tail -n 40 "$BUILD/build.log"
