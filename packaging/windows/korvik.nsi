@@ -136,14 +136,21 @@ Section Uninstall
 
   ReadRegDWORD $0 HKLM "${UNINSTALL_KEY}" AddedToPath
   ${If} $0 == 1
+    ClearErrors
     ReadRegStr $0 HKLM "${ENVIRONMENT_KEY}" Path
-    ${UnStrRep} $1 ";$0;" ";$INSTDIR;" ";"
-    ${If} $1 != ";$0;"
-      StrCpy $1 $1 "" 1  ; the padding in front
-      StrCpy $1 $1 -1    ; and behind
-      WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" Path "$1"
-      SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 \
-        "STR:Environment" /TIMEOUT=5000
+    StrLen $2 $0
+    IntOp $2 $2 + 1
+    ; Changed only when read whole (see the installer's PATH section).
+    ${IfNot} ${Errors}
+    ${AndIf} $2 < ${NSIS_MAX_STRLEN}
+      ${UnStrRep} $1 ";$0;" ";$INSTDIR;" ";"
+      ${If} $1 != ";$0;"
+        StrCpy $1 $1 "" 1  ; the padding in front
+        StrCpy $1 $1 -1    ; and behind
+        WriteRegExpandStr HKLM "${ENVIRONMENT_KEY}" Path "$1"
+        SendMessage ${HWND_BROADCAST} ${WM_SETTINGCHANGE} 0 \
+          "STR:Environment" /TIMEOUT=5000
+      ${EndIf}
     ${EndIf}
   ${EndIf}
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
