@@ -19,11 +19,12 @@ LOCALES=(de_DE fi_FI hu_HU en_US ja_JP)
 
 # Debian packages the Windows build and its tests need: the mingw-w64 cross
 # compilers, 64-bit Wine to run the tests, GoogleTest's sources to build it
-# for Windows.
+# for Windows, NSIS and zip for the installer and the portable zip.
 WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64
   wine wine64
   googletest
+  nsis zip
 )
 
 as_root() {
