@@ -4,6 +4,7 @@
 #
 #   bench/run.sh [--build DIR | --korvik PATH] [--size BYTES] [--pairs N]
 #                [--small-runs N] [--big-size BYTES | --skip-big]
+#                [--crowd N | --skip-crowd] [--skip-cold] [--skip-full]
 #                [--scratch DIR] [--keep] [--strict]
 set -euo pipefail
 
@@ -19,6 +20,10 @@ pairs=3
 small_runs=200
 big_size=$((5 * GIB))
 skip_big=0
+crowd=200000
+skip_crowd=0
+skip_cold=0
+skip_full=0
 korvik=""
 build=""
 scratch_parent=""
@@ -37,6 +42,12 @@ Usage: bench/run.sh [options]
   --small-runs N     invocations per batch in the 1 KiB case (default 200)
   --big-size BYTES   file size for the memory case (default 5 GiB)
   --skip-big         leave out the big-file memory case
+  --crowd N          files in the crowded folder of the folder-size case
+                     (default 200000)
+  --skip-crowd       leave out the folder-size case
+  --skip-cold        leave out the cold-cache cases
+  --skip-full        leave out the full-volume case (it needs root to mount
+                     a small tmpfs)
   --scratch DIR      folder for the generated inputs (default: a fresh
                      mktemp -d folder under /var/tmp); a private sub-folder
                      is made inside it and removed at the end
@@ -66,6 +77,10 @@ while (($#)); do
         --small-runs) need_number "$1" "${2-}"; small_runs=$2; shift 2 ;;
         --big-size) need_number "$1" "${2-}"; big_size=$2; shift 2 ;;
         --skip-big) skip_big=1; shift ;;
+        --crowd) need_number "$1" "${2-}"; crowd=$2; shift 2 ;;
+        --skip-crowd) skip_crowd=1; shift ;;
+        --skip-cold) skip_cold=1; shift ;;
+        --skip-full) skip_full=1; shift ;;
         --korvik) korvik=${2:?--korvik needs a path}; shift 2 ;;
         --build) build=${2:?--build needs a folder}; shift 2 ;;
         --scratch) scratch_parent=${2:?--scratch needs a folder}; shift 2 ;;
@@ -91,7 +106,9 @@ check_tools() {
     local missing=() pkgs=() tool pkg
     for tool in md5sum:coreutils unix2dos:dos2unix mac2unix:dos2unix \
         /usr/bin/time:time awk:mawk yes:coreutils head:coreutils \
-        tr:coreutils df:coreutils sync:coreutils stat:coreutils; do
+        tr:coreutils df:coreutils sync:coreutils stat:coreutils \
+        dd:coreutils seq:coreutils xargs:findutils touch:coreutils \
+        mountpoint:util-linux; do
         pkg=${tool##*:}
         tool=${tool%:*}
         if ! command -v "$tool" >/dev/null 2>&1; then
@@ -129,7 +146,13 @@ if [[ -n $scratch_parent ]]; then
 else
     scratch=$(mktemp -d /var/tmp/korvik-bench.XXXXXX)
 fi
+full_mnt="" # the small tmpfs of the full-volume case, while mounted
 cleanup() {
+    # Unmount first, even with --keep: rm -rf must not descend into it, and a
+    # benchmark must not leave mounts behind.
+    if [[ -n $full_mnt ]] && mountpoint -q -- "$full_mnt"; then
+        umount -- "$full_mnt" || note "could not unmount $full_mnt"
+    fi
     if ((keep)); then
         note "scratch folder kept: $scratch"
     else
@@ -305,6 +328,14 @@ add_row() {
     rows+=("$(printf '%s\t%s\t%s\t%s\t%s\t%s' "$@")")
 }
 
+# The ratios the goals table judges, by case key.
+declare -A ratio=()
+add_goal_row() { # KEY then the fields of add_row
+    ratio[$1]=$(awk -v a="$4" -v b="$5" 'BEGIN { printf "%.3f", (b > 0 ? a / b : 0) }')
+    shift
+    add_row "$@"
+}
+
 # --------------------------------------------------------------------------
 # The cases.
 # --------------------------------------------------------------------------
@@ -324,7 +355,7 @@ case_verify() {
         p+=("$LAST_US")
     done
     rss_v_small=$(max_of "${r[@]}")
-    add_row "verify" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 1.0 "$rss_v_small"
+    add_goal_row verify "verify" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 0.95 "$rss_v_small"
 }
 
 # Sealing text that already ends every line in CR LF: korvik only has to
@@ -343,7 +374,7 @@ case_seal_crlf() {
     done
     rm -f work.txt
     rss_a_small=$(max_of "$rss_a_small" "${r[@]}")
-    add_row "seal CR LF text" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 1.05 "$(max_of "${r[@]}")"
+    add_goal_row seal_crlf "seal CR LF text" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 0.97 "$(max_of "${r[@]}")"
 }
 
 # Sealing LF-only text.  For korvik a lone LF is not a line end, so the whole
@@ -376,8 +407,8 @@ case_seal_lf() {
     rss_a_small=$(max_of "$rss_a_small" "${r[@]}")
     local km
     km=$(median "${k[@]}")
-    add_row "seal LF-only text" "md5sum" "$km" "$(median "${p[@]}")" 1.1 "$(max_of "${r[@]}")"
-    add_row "seal LF-only text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" 0.2 "$(max_of "${r[@]}")"
+    add_goal_row seal_lf "seal LF-only text" "md5sum" "$km" "$(median "${p[@]}")" 1.0 "$(max_of "${r[@]}")"
+    add_row "seal LF-only text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" "" "$(max_of "${r[@]}")"
 }
 
 # Sealing text whose lines end in a lone CR: korvik turns each into CR LF.
@@ -409,7 +440,7 @@ case_seal_cr() {
     rss_a_small=$(max_of "$rss_a_small" "${r[@]}")
     local km
     km=$(median "${k[@]}")
-    add_row "seal lone-CR text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" 0.5 "$(max_of "${r[@]}")"
+    add_goal_row seal_cr "seal lone-CR text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" 0.35 "$(max_of "${r[@]}")"
     add_row "seal lone-CR text" "mac2unix+unix2dos+md5sum" "$km" "$(median "${m[@]}")" "" "$(max_of "${r[@]}")"
 }
 
@@ -439,7 +470,139 @@ case_small() {
         p+=("$(batch_us "$small_runs" md5sum -- "$scratch/small.txt")")
     done
     run_timed "$korvik" -V "$scratch/small.txt"
-    add_row "verify 1 KiB, per run" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 1.5 "$LAST_KB"
+    add_goal_row small "verify 1 KiB, per run" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 1.25 "$LAST_KB"
+}
+
+# drop_cache FILES...: evict the files' pages from the page cache
+# (posix_fadvise POSIX_FADV_DONTNEED; GNU dd does that for the whole file
+# with iflag=nocache count=0).  Only clean pages go, so new copies are
+# synced first (fresh_copy does).  On a virtual machine the host may still
+# cache the disk, so "cold" can be warmer than on real hardware.
+drop_cache() {
+    local f
+    for f; do
+        dd if="$f" iflag=nocache count=0 status=none
+    done
+}
+
+# The same verification and CR LF sealing with nothing of the input in the
+# page cache, for both korvik and md5sum.  For information: these show
+# whether korvik keeps up with the disk, and whether reading and hashing
+# overlap.
+case_cold() {
+    if ((skip_cold)); then
+        notes+=("cold-cache cases skipped (--skip-cold)")
+        return
+    fi
+    note "case: cold cache, verify and seal CR LF text (korvik vs md5sum)"
+    local kv=() pv=() rv=() ka=() pa=() ra=() i
+    for ((i = 0; i < pairs; i++)); do
+        drop_cache sealed.txt
+        run_timed "$korvik" -V "$scratch/sealed.txt"
+        kv+=("$LAST_US") rv+=("$LAST_KB")
+        drop_cache sealed.txt
+        run_timed md5sum -- "$scratch/sealed.txt"
+        pv+=("$LAST_US")
+        fresh_copy crlf.txt work.txt
+        drop_cache work.txt
+        run_timed "$korvik" -A "$scratch/work.txt"
+        ka+=("$LAST_US") ra+=("$LAST_KB")
+        expect_size work.txt "$((size + 32))"
+        fresh_copy crlf.txt work.txt
+        drop_cache work.txt
+        run_timed md5sum -- "$scratch/work.txt"
+        pa+=("$LAST_US")
+    done
+    rm -f work.txt
+    rss_v_small=$(max_of "$rss_v_small" "${rv[@]}")
+    rss_a_small=$(max_of "$rss_a_small" "${ra[@]}")
+    add_row "verify, cold cache" "md5sum, cold" "$(median "${kv[@]}")" "$(median "${pv[@]}")" "" "$(max_of "${rv[@]}")"
+    add_row "seal CR LF text, cold cache" "md5sum, cold" "$(median "${ka[@]}")" "$(median "${pa[@]}")" "" "$(max_of "${ra[@]}")"
+}
+
+# One -V run on the 1 KiB file with the current directory in a folder of
+# --crowd empty files, against the same in a folder holding only that file
+# (and ravlo.log).  A run must not cost more because its folder is big.
+case_crowd() {
+    if ((skip_crowd)); then
+        notes+=("folder-size case skipped (--skip-crowd)")
+        return
+    fi
+    note "case: verify 1 KiB in a folder of $crowd files vs in an empty folder (making the files)"
+    mkdir crowd lone
+    cp small.txt crowd/small.txt
+    cp small.txt lone/small.txt
+    (cd crowd && seq -f 'f%07.0f' "$crowd" | xargs touch --)
+    local got
+    got=$(find crowd -maxdepth 1 -type f -name 'f*' | wc -l)
+    ((got == crowd)) || die "made $got files in the crowded folder, wanted $crowd"
+    warm crowd/small.txt lone/small.txt
+    local c=() e=() i
+    for ((i = 0; i < pairs; i++)); do
+        c+=("$(cd crowd && batch_us "$small_runs" "$korvik" -V "$scratch/crowd/small.txt")")
+        e+=("$(cd lone && batch_us "$small_runs" "$korvik" -V "$scratch/lone/small.txt")")
+    done
+    cd crowd
+    run_timed "$korvik" -V "$scratch/crowd/small.txt"
+    cd "$scratch"
+    add_goal_row crowd "verify 1 KiB, $crowd files in folder" "same, empty folder" \
+        "$(median "${c[@]}")" "$(median "${e[@]}")" 1.2 "$LAST_KB"
+    note "  removing the crowded folder"
+    rm -rf crowd lone
+}
+
+# Verification where there is no room to write anything: the sealed file
+# sits on a small tmpfs that is then filled up, and TMPDIR points into the
+# same full tmpfs.  korvik runs from a folder elsewhere so that ravlo.log
+# can be written; the message it logs is the result.
+full_msg=""    # the message of the run, or empty
+full_reason="" # why the case did not run
+case_full() {
+    if ((skip_full)); then
+        full_reason="skipped (--skip-full)"
+    elif ((EUID != 0)); then
+        full_reason="skipped: mounting a tmpfs needs root"
+    fi
+    if [[ -n $full_reason ]]; then
+        notes+=("full-volume case $full_reason")
+        return
+    fi
+    note "case: verify a 6 MiB sealed file on a full 8 MiB tmpfs, TMPDIR full too"
+    mkdir full fullrun
+    if ! mount -t tmpfs -o size=8m,mode=0755 korvik-bench "$scratch/full" 2>"$err_file"; then
+        full_reason="skipped: mount -t tmpfs failed: $(tr '\n' ' ' <"$err_file")"
+        notes+=("full-volume case $full_reason")
+        note "${notes[-1]}"
+        return
+    fi
+    full_mnt="$scratch/full"
+    make_text fullrun/body.txt "$((6 * MIB - 32))" crlf
+    run_timed "$korvik" -A "$scratch/fullrun/body.txt"
+    expect_size fullrun/body.txt "$((6 * MIB))"
+    cp fullrun/body.txt full/sealed.txt
+    rm -f fullrun/body.txt
+    check_trailer full/sealed.txt
+    mkdir full/tmp
+    # Fill what is left; head stops with "No space left on device".
+    head -c 16m /dev/zero >full/filler 2>/dev/null || true
+    local avail
+    avail=$(df --output=avail -B1 -- "$full_mnt" | tail -n 1 | tr -d ' ')
+    ((avail == 0)) || die "the full-volume tmpfs still has $avail bytes free"
+    local rc=0
+    (cd fullrun && TMPDIR="$full_mnt/tmp" "$korvik" -V "$full_mnt/sealed.txt") \
+        >/dev/null 2>"$err_file" || rc=$?
+    # The message runs from "Message : " to the end line of the run log and
+    # may span lines; they are joined with a space.
+    full_msg=$(tr -d '\r' <fullrun/ravlo.log 2>/dev/null | awk '
+        /^Message : / { m = substr($0, 11); on = 1; next }
+        /^Korvik Checksum Utility : Ended/ { on = 0 }
+        on { sub(/ +$/, "", m); m = m " " $0 }
+        END { print m }') || true
+    [[ -n $full_msg ]] || full_msg="(no message in ravlo.log, exit status $rc)"
+    note "  logged: $full_msg"
+    umount -- "$full_mnt"
+    full_mnt=""
+    rm -rf full fullrun
 }
 
 # Peak memory must not grow with the file: seal and verify a big CR LF file
@@ -541,6 +704,48 @@ print_report() {
     return 0
 }
 
+# The goals, one row each, as a Markdown table.
+print_goals() {
+    local peak
+    peak=$(max_of "$rss_v_small" "$rss_a_small" ${rss_v_big:+"$rss_v_big"} ${rss_a_big:+"$rss_a_big"})
+    printf '\ngoals (timed inputs of %s):\n\n' "$(human_bytes "$size")"
+    printf '| case | goal | measured | result |\n|---|---|---|---|\n'
+    goal_ratio "verify 1 GiB, against md5sum" 0.95 verify
+    goal_ratio "seal 1 GiB CR LF text (no rewrite), against md5sum" 0.97 seal_crlf
+    goal_ratio "seal 1 GiB LF-only text, against md5sum" 1.0 seal_lf
+    goal_ratio "seal 1 GiB lone-CR text, against unix2dos + md5sum" 0.35 seal_cr
+    goal_ratio "one -V run on 1 KiB, against md5sum" 1.25 small
+    goal_ratio "one -V run in a folder of 200,000 files, against one in an empty folder" 1.2 crowd
+    local want="Checksum Matches File Contents." res
+    if [[ -n $full_reason ]]; then
+        res=$full_reason
+    elif [[ $full_msg == "$want" ]]; then
+        res=met
+    else
+        res="NOT met"
+        unmet=1
+    fi
+    goal_line "verify with no free space on the volume and a full TMPDIR" "\"$want\"" \
+        "${full_msg:+\"$full_msg\"}" "$res"
+    if ((peak <= 16384)); then res=met; else res="NOT met" unmet=1; fi
+    goal_line "peak memory, any size" "≤ 16 MiB" "$(awk -v k="$peak" 'BEGIN { printf "%.1f MiB", k / 1024 }')" "$res"
+}
+
+goal_line() { # CASE GOAL MEASURED RESULT
+    printf '| %s | %s | %s | %s |\n' "$1" "$2" "${3:--}" "${4//|/\\|}"
+}
+
+goal_ratio() { # CASE LIMIT KEY
+    local got=${ratio[$3]-} res
+    if [[ -z $got ]]; then
+        goal_line "$1" "≤ $2×" "" "skipped"
+        return
+    fi
+    res=$(awk -v m="$got" -v g="$2" 'BEGIN { print (m <= g + 0) ? "met" : "NOT met" }')
+    [[ $res == met ]] || unmet=1
+    goal_line "$1" "≤ $2×" "$got×" "$res"
+}
+
 # --------------------------------------------------------------------------
 # Main.
 # --------------------------------------------------------------------------
@@ -581,11 +786,15 @@ case_seal_crlf
 case_seal_lf
 case_seal_cr
 case_small
+case_cold
+case_crowd
+case_full
 # The --size inputs are not needed any more; free the room for the big file.
 rm -f crlf.txt lf.txt cr.txt sealed.txt
 case_big
 
 print_report
+print_goals
 if ((strict && unmet)); then
     exit 3
 fi
