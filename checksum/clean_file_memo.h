@@ -1,8 +1,10 @@
-// What a run learned about a file's line ends, kept so that a second
-// rewrite of the same, unchanged file in one run need not read it again.
+// What a sealing run learned about a file, kept so that the rest of the run
+// need not read the same, unchanged file again: that its lines already end
+// in CR LF, and its digest where the library computed it alongside.
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "platform/file_system.h"
 
@@ -11,8 +13,11 @@ namespace korvik {
 class CleanFileMemo {
  public:
   // Notes that the file, in the state `info` describes, follows the line
-  // rules.
-  void Remember(const EntryInfo& info) { last_ = info; }
+  // rules, and its digest where one was computed.
+  void Remember(const EntryInfo& info, std::optional<std::string> digest) {
+    last_ = info;
+    digest_ = std::move(digest);
+  }
 
   // Determines whether the file in the state `info` describes is the one
   // last remembered, unchanged since: same file, size and times.
@@ -22,8 +27,15 @@ class CleanFileMemo {
            last_->changed_ns == info.changed_ns;
   }
 
+  // Returns the digest of the file in the state `info` describes, where it
+  // is known.
+  std::optional<std::string> DigestOf(const EntryInfo& info) const {
+    return Holds(info) ? digest_ : std::nullopt;
+  }
+
  private:
   std::optional<EntryInfo> last_;
+  std::optional<std::string> digest_;
 };
 
 }  // namespace korvik

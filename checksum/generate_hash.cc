@@ -1,3 +1,4 @@
+#include "checksum/clean_file_memo.h"
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
@@ -42,6 +43,16 @@ bool GenerateHash(const Services& services, std::string& file_name,
   }
 
   hash.assign(kDigestLength, ' ');
+  // Where this run's rewrite digested the file already, unchanged since.
+  if (services.clean_files != nullptr) {
+    auto info = services.files.Stat(file_name);
+    if (info.ok()) {
+      if (auto known = services.clean_files->DigestOf(*info)) {
+        hash = *known;
+        return true;
+      }
+    }
+  }
   if (Status digested = services.digest.MDFile(file_name, hash);
       !digested.ok()) {
     return failure(digested.error());

@@ -1,6 +1,9 @@
+#include <future>
+#include <optional>
 #include <vector>
 
 #include "checksum/clean_file_memo.h"
+#include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
@@ -139,6 +142,14 @@ Status WorkFile::Replace(const std::string& target) {
   return Status::Ok();
 }
 
+// Determines whether the file's last two bytes are CR LF.
+bool EndsInCrLf(FileSystem& files, FileHandle file, std::uint64_t size) {
+  if (size < 2) return false;
+  char last[2];
+  auto got = files.ReadAt(file, last, size - 2);
+  return got.ok() && *got == 2 && last[0] == '\r' && last[1] == '\n';
+}
+
 // Adds the missing end of the last line in place: two bytes at most, so
 // the file is never seen half changed.
 Status AppendLineEnd(FileSystem& files, ScopedFile& data,
@@ -203,11 +214,31 @@ Expected<bool> RewriteAsText(const Services& services,
     return data.Close().ok();
   }
 
+  // A sealing run digests a file that looks in order (it ends in CR LF, its
+  // first block holds no lone CR) on the other core while the rest of it is
+  // scanned: such a file is then read only once, side by side.
+  std::future<std::optional<std::string>> digest;
+  const bool may_digest = strategy == RewriteStrategy::kMinimal &&
+                          memo != nullptr &&
+                          EndsInCrLf(files, data.get(), before_scan->size);
+  auto start_digest = [&] {
+    digest =
+        std::async(std::launch::async,
+                   [&services, path = *target]() -> std::optional<std::string> {
+                     std::string text;
+                     if (!services.digest.MDFile(path, text).ok())
+                       return std::nullopt;
+                     return text;
+                   });
+  };
   LineEndScanner scanner;
   std::uint64_t length = 0;
   if (strategy == RewriteStrategy::kMinimal) {
-    auto scanned = ReadBlocks(files, data.get(),
-                              [&](auto block) { return scanner.Feed(block); });
+    auto scanned = ReadBlocks(files, data.get(), [&](auto block) {
+      const bool more = scanner.Feed(block);
+      if (more && may_digest && !digest.valid()) start_digest();
+      return more;
+    });
     if (!scanned.ok()) return false;
     length = *scanned;
     if (length == 0) return false;  // emptied since it was looked at
@@ -219,7 +250,10 @@ Expected<bool> RewriteAsText(const Services& services,
   switch (change) {
     case LineEndChange::kNone:
       done = data.Close();
-      if (done.ok() && memo != nullptr) memo->Remember(*before_scan);
+      if (done.ok() && memo != nullptr) {
+        memo->Remember(*before_scan,
+                       digest.valid() ? digest.get() : std::nullopt);
+      }
       break;
     case LineEndChange::kAppend:
       done = AppendLineEnd(files, data, scanner.Suffix(), length);

@@ -5,6 +5,8 @@
 #include <cerrno>
 
 #include "app/command_line.h"
+#include "checksum/clean_file_memo.h"
+#include "checksum/line_ends.h"
 #include "tests/fake_platform.h"
 
 namespace korvik {
@@ -196,6 +198,30 @@ TEST_F(BatchRunTest, UnwritableLogIsReportedToTheCaller) {
   const Status written = Main(world_.batch, "-V a.txt");
   ASSERT_FALSE(written.ok());
   EXPECT_EQ(written.error().native_code(), EROFS);
+}
+
+// The rewrite digests a file in order alongside its scan; generation then
+// takes that digest instead of reading the unchanged file again.
+TEST_F(BatchRunTest, FileInOrderIsDigestedOnceWhenSealed) {
+  CleanFileMemo memo;
+  world_.services.clean_files = &memo;
+  files_.AddFile("/data/ok.txt", "a\r\nb\r\n");
+  Run("-A /data/ok.txt");
+  EXPECT_EQ(files_.Contents("/data/ok.txt"),
+            "a\r\nb\r\n" + Md5Hex("a\r\nb\r\n"));
+  EXPECT_EQ(world_.digest.calls, 1);
+  EXPECT_FALSE(MarkerExists());
+
+  // A file the rewrite changes is digested once, as it then is.
+  for (const std::string text : {"a\nb", "a\rb\r\n"}) {
+    files_.AddFile("/data/changed.txt", text);
+    world_.digest.calls = 0;
+    Run("-A /data/changed.txt");
+    const std::string rewritten = RewriteLines(text);
+    EXPECT_EQ(files_.Contents("/data/changed.txt"),
+              rewritten + Md5Hex(rewritten));
+    EXPECT_EQ(world_.digest.calls, 1) << text;
+  }
 }
 
 TEST_F(BatchRunTest, TwoRunsLeaveTwoLogsInOrder) {
