@@ -125,6 +125,13 @@ class FileSystem {
   virtual Status Remove(const std::string& path) = 0;
 };
 
+// Copies `length` bytes from `source` at `source_offset` to `target` at
+// `target_offset` through ReadAt and WriteAt, a block at a time: CopyRange
+// where the system offers no copy of its own.
+Status CopyInBlocks(FileSystem& files, FileHandle source,
+                    std::uint64_t source_offset, FileHandle target,
+                    std::uint64_t target_offset, std::uint64_t length);
+
 // Closes the handle when it goes out of scope, unless Close() ran first.
 class ScopedFile {
  public:

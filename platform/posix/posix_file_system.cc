@@ -10,16 +10,12 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
-#include <vector>
 
 #include "platform/path.h"
 
 namespace korvik {
 namespace {
 
-// Large enough to keep system call costs out of sight, small enough to keep
-// memory flat.
-constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
 // copy_file_range moves data inside the kernel; each call is bounded so a
 // huge file is copied in steps the kernel can interrupt.
 constexpr std::uint64_t kKernelCopyChunk = std::uint64_t{1} << 30;
@@ -215,44 +211,29 @@ Status PosixFileSystem::CopyRange(FileHandle source,
                                   FileHandle target,
                                   std::uint64_t target_offset,
                                   std::uint64_t length) {
-  bool in_kernel = true;
-  std::vector<char> buffer;
   while (length > 0) {
-    if (in_kernel) {
-      auto in = static_cast<off_t>(source_offset);
-      auto out = static_cast<off_t>(target_offset);
-      const ssize_t n = ::copy_file_range(
-          source, &in, target, &out,
-          static_cast<std::size_t>(std::min(length, kKernelCopyChunk)), 0);
-      if (n > 0) {
-        source_offset += static_cast<std::uint64_t>(n);
-        target_offset += static_cast<std::uint64_t>(n);
-        length -= static_cast<std::uint64_t>(n);
-        continue;
-      }
-      if (n == 0)
-        return Error(ErrorKind::kEndOfFile, "copy: the file ended early");
-      if (errno == EINTR) continue;
-      if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
-          errno != EINVAL) {
-        return NamedError(errno, "copy to", target);
-      }
-      in_kernel = false;  // not across these file systems: copy by hand
-      buffer.resize(kCopyBufferSize);
+    auto in = static_cast<off_t>(source_offset);
+    auto out = static_cast<off_t>(target_offset);
+    const ssize_t n = ::copy_file_range(
+        source, &in, target, &out,
+        static_cast<std::size_t>(std::min(length, kKernelCopyChunk)), 0);
+    if (n > 0) {
+      source_offset += static_cast<std::uint64_t>(n);
+      target_offset += static_cast<std::uint64_t>(n);
+      length -= static_cast<std::uint64_t>(n);
+      continue;
     }
-    const auto want = static_cast<std::size_t>(
-        std::min<std::uint64_t>(length, buffer.size()));
-    auto got = ReadAt(source, std::span(buffer.data(), want), source_offset);
-    if (!got.ok()) return got.status();
-    if (*got == 0) {
+    if (n == 0) {
       return Error(ErrorKind::kEndOfFile, "copy: the file ended early");
     }
-    Status written =
-        WriteAt(target, std::span(buffer.data(), *got), target_offset);
-    if (!written.ok()) return written;
-    source_offset += *got;
-    target_offset += *got;
-    length -= *got;
+    if (errno == EINTR) continue;
+    if (errno != EXDEV && errno != ENOSYS && errno != EOPNOTSUPP &&
+        errno != EINVAL) {
+      return NamedError(errno, "copy to", target);
+    }
+    // Not across these file systems: copy by hand.
+    return CopyInBlocks(*this, source, source_offset, target, target_offset,
+                        length);
   }
   return Status::Ok();
 }

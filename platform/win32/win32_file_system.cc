@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <random>
-#include <vector>
 
 #include "platform/win32/wide.h"
 
@@ -15,7 +14,6 @@ using win32::Widen;
 
 constexpr DWORD kShareAll =
     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
 // One ReadFile or WriteFile moves at most this much.
 constexpr DWORD kMaxTransfer = DWORD{1} << 30;
 
@@ -327,24 +325,8 @@ Status Win32FileSystem::CopyRange(FileHandle source,
                                   FileHandle target,
                                   std::uint64_t target_offset,
                                   std::uint64_t length) {
-  std::vector<char> buffer(static_cast<std::size_t>(
-      std::min<std::uint64_t>(length, kCopyBufferSize)));
-  while (length > 0) {
-    const auto want = static_cast<std::size_t>(
-        std::min<std::uint64_t>(length, buffer.size()));
-    auto got = ReadAt(source, std::span(buffer.data(), want), source_offset);
-    if (!got.ok()) return got.status();
-    if (*got == 0) {
-      return Error(ErrorKind::kEndOfFile, "copy: the file ended early");
-    }
-    Status written =
-        WriteAt(target, std::span(buffer.data(), *got), target_offset);
-    if (!written.ok()) return written;
-    source_offset += *got;
-    target_offset += *got;
-    length -= *got;
-  }
-  return Status::Ok();
+  return CopyInBlocks(*this, source, source_offset, target, target_offset,
+                      length);
 }
 
 Status Win32FileSystem::Truncate(FileHandle file, std::uint64_t length) {
