@@ -6,6 +6,7 @@
 #include "app/run_log.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
+#include "checksum/seal_lock.h"
 
 namespace korvik {
 namespace {
@@ -110,7 +111,10 @@ Status BatchRun::DeleteOldMarker() {
 }
 
 Expected<bool> BatchRun::AppendChecksum() {
-  const Services& checksum = services_.checksum;
+  // The data file stays locked from the rewrite to the trailer.
+  Services checksum = services_.checksum;
+  SealLock seal(checksum.files);
+  checksum.seal = &seal;
   auto rewritten = RewriteAsText(checksum, file_name_);
   if (!rewritten.ok()) return rewritten.error();
   if (!*rewritten) {

@@ -1,5 +1,7 @@
+#include "checksum/append_in_place.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
+#include "checksum/seal_lock.h"
 
 namespace korvik {
 namespace {
@@ -9,18 +11,31 @@ constexpr char kFailure[] =
     "Error Occured while Adding Checksum to the File : ";
 
 // Writes the hash at the file's end and flushes it; a failed write is
-// undone so the file keeps its earlier length.
-Status WriteTrailer(FileSystem& files, const std::string& file_name,
+// undone so the file keeps its earlier length. The file a seal holds gets
+// it through the seal's own handle, and only in the state it was digested
+// in.
+Status WriteTrailer(const Services& services, const std::string& file_name,
                     const std::string& hash) {
+  FileSystem& files = services.files;
+  if (services.seal != nullptr) {
+    auto held = services.seal->HeldState(file_name);
+    if (!held.ok()) return held.status();
+    if (*held) {
+      const auto& digested = services.seal->digested();
+      if (digested && !SameState(*digested, **held)) {
+        return Error(ErrorKind::kOther,
+                     "'" + file_name + "' changed after its hash was computed");
+      }
+      return AppendInPlace(files, services.seal->handle(), hash, (*held)->size);
+    }
+  }
   auto opened = files.Open(file_name, OpenMode::kCreate);
   if (!opened.ok()) return opened.status();
   ScopedFile file(files, *opened);
   auto info = files.StatHandle(file.get());
   if (!info.ok()) return info.status();
-  Status written = files.WriteAt(file.get(), hash, info->size);
-  if (written.ok()) written = files.Sync(file.get());
-  if (!written.ok()) {
-    (void)files.Truncate(file.get(), info->size);
+  if (Status written = AppendInPlace(files, file.get(), hash, info->size);
+      !written.ok()) {
     return written;
   }
   return file.Close();
@@ -31,7 +46,7 @@ Status WriteTrailer(FileSystem& files, const std::string& file_name,
 bool AppendHash(const Services& services, const std::string& file_name,
                 const std::string& hash, std::string& message) {
   if (hash.empty() || file_name.empty()) return false;
-  Status written = WriteTrailer(services.files, file_name, hash);
+  Status written = WriteTrailer(services, file_name, hash);
   if (!written.ok()) {
     message = std::string(kFailure) + file_name + std::string(kCrLf) +
               written.error().description();

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "checksum/seal_lock.h"
 #include "platform/file_system.h"
 
 namespace korvik {
@@ -22,9 +23,7 @@ class CleanFileMemo {
   // Determines whether the file in the state `info` describes is the one
   // last remembered, unchanged since: same file, size and times.
   bool Holds(const EntryInfo& info) const {
-    return last_ && last_->id == info.id && last_->size == info.size &&
-           last_->modified_ns == info.modified_ns &&
-           last_->changed_ns == info.changed_ns;
+    return last_ && SameState(*last_, info);
   }
 
   // Returns the digest of the file in the state `info` describes, where it

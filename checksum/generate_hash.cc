@@ -2,6 +2,7 @@
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
+#include "checksum/seal_lock.h"
 
 namespace korvik {
 namespace {
@@ -42,20 +43,35 @@ bool GenerateHash(const Services& services, std::string& file_name,
     return false;
   }
 
+  // A seal notes the state of the file it digested, for its trailer.
+  SealLock* seal = services.seal;
+  std::optional<EntryInfo> before;
+  if (seal != nullptr) {
+    auto held = seal->HeldState(file_name);
+    if (!held.ok()) return failure(held.error());
+    before = *held;
+  }
   hash.assign(kDigestLength, ' ');
+  std::optional<std::string> known;
   // Where this run's rewrite digested the file already, unchanged since.
   if (services.clean_files != nullptr) {
     auto info = services.files.Stat(file_name);
-    if (info.ok()) {
-      if (auto known = services.clean_files->DigestOf(*info)) {
-        hash = *known;
-        return true;
-      }
-    }
+    if (info.ok()) known = services.clean_files->DigestOf(*info);
   }
-  if (Status digested = services.digest.MDFile(file_name, hash);
-      !digested.ok()) {
+  if (known) {
+    hash = *known;
+  } else if (Status digested = services.digest.MDFile(file_name, hash);
+             !digested.ok()) {
     return failure(digested.error());
+  }
+  if (before) {
+    auto after = seal->HeldState(file_name);
+    if (!after.ok()) return failure(after.error());
+    if (!*after || !SameState(*before, **after)) {
+      return failure(Error(ErrorKind::kOther,
+                           "'" + file_name + "' changed while it was read"));
+    }
+    seal->NoteDigested(**after);
   }
   return true;
 }

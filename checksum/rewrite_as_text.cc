@@ -2,11 +2,13 @@
 #include <optional>
 #include <vector>
 
+#include "checksum/append_in_place.h"
 #include "checksum/clean_file_memo.h"
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
+#include "checksum/seal_lock.h"
 
 namespace korvik {
 namespace {
@@ -15,6 +17,9 @@ constexpr std::size_t kBlockSize = std::size_t{1} << 20;
 // Another run may remove the work file between our open and our lock; past
 // this many such turns something else is at play.
 constexpr int kWorkFileAttempts = 100;
+// Another seal may put a new file in the data file's place while this one
+// waits for its lock; past this many such turns something else is at play.
+constexpr int kDataFileAttempts = 100;
 
 // Reads the whole file, block by block, through `consume`; stops early
 // when `consume` returns false. Returns the number of bytes read.
@@ -38,10 +43,11 @@ bool RefusesNewFiles(const Error& error) {
 }
 
 // The rewrite's work file "~~~~MD5.TMP", held open and locked for the whole
-// rewrite: runs sharing a directory take turns on it. What a run leaves
-// behind under that name is taken over, or removed where it is no file the
-// run may use. The file is removed on every path unless it took the data
-// file's place.
+// rewrite: runs sharing a directory take turns on it. What an earlier run
+// of the same user left behind under that name is taken over; anything else
+// there (another user's file, which that user could lock for ever, a link,
+// a directory) is removed. The file is removed on
+// every path unless it took the data file's place.
 class WorkFile {
  public:
   explicit WorkFile(FileSystem& files) : files_(files) {}
@@ -61,8 +67,13 @@ class WorkFile {
   // flushed.
   Status Fill(FileHandle data);
 
-  // Puts the work file in the data file's place.
-  Status Replace(const std::string& target);
+  // Puts the work file in the place of the data file `target`, the file
+  // `expected`.
+  Status Replace(const std::string& target, const FileId& expected);
+
+  // Gives up the handle of the work file that took the data file's place,
+  // still locked.
+  FileHandle TakeReplaced() { return std::exchange(handle_, kNoFile); }
 
  private:
   // Removes what stands under the name instead of a usable work file.
@@ -90,8 +101,14 @@ Expected<bool> WorkFile::Acquire(const std::string& path, const FileId& data) {
       continue;
     }
     handle_ = *opened;
-    (void)files_.Lock(handle_);  // where there are no locks, unguarded
     auto held = files_.StatHandle(handle_);
+    if (held.ok() && held->foreign_owner) {
+      (void)files_.Close(handle_);
+      handle_ = kNoFile;
+      if (Status removed = RemoveLeftover(); !removed.ok()) return removed;
+      continue;
+    }
+    (void)files_.Lock(handle_);  // where there are no locks, unguarded
     auto now = files_.Stat(path_);
     if (held.ok() && now.ok() && now->kind == EntryKind::kRegular &&
         now->id == held->id) {
@@ -136,8 +153,11 @@ Status WorkFile::Fill(FileHandle data) {
   return files_.WriteAt(handle_, output, offset);
 }
 
-Status WorkFile::Replace(const std::string& target) {
-  if (Status moved = files_.Replace(path_, target); !moved.ok()) return moved;
+Status WorkFile::Replace(const std::string& target, const FileId& expected) {
+  if (Status moved = files_.Replace(handle_, path_, target, expected);
+      !moved.ok()) {
+    return moved;
+  }
   replaced_ = true;
   return Status::Ok();
 }
@@ -150,17 +170,31 @@ bool EndsInCrLf(FileSystem& files, FileHandle file, std::uint64_t size) {
   return got.ok() && *got == 2 && last[0] == '\r' && last[1] == '\n';
 }
 
-// Adds the missing end of the last line in place: two bytes at most, so
-// the file is never seen half changed.
-Status AppendLineEnd(FileSystem& files, ScopedFile& data,
-                     std::string_view suffix, std::uint64_t length) {
-  Status written = files.WriteAt(data.get(), suffix, length);
-  if (written.ok()) written = files.Sync(data.get());
-  if (!written.ok()) {
-    (void)files.Truncate(data.get(), length);
-    return written;
+// Opens and locks the data file that the existence test saw under `name`:
+// the file at its real path, never a link put there since. Returns false
+// where there is no such file to rewrite.
+Expected<bool> HoldDataFile(const Services& services, const std::string& name,
+                            SealLock& seal, std::string& target) {
+  FileSystem& files = services.files;
+  for (int attempt = 0; attempt < kDataFileAttempts; ++attempt) {
+    auto ordinary = IsOrdinaryFile(files, name);
+    if (!ordinary.ok() || !*ordinary) return false;
+    auto info = files.Stat(name);
+    if (!info.ok() || info->kind != EntryKind::kRegular) return false;
+    // A data file named through links is rewritten where they lead.
+    auto real = files.RealPath(name);
+    if (!real.ok()) return false;
+    target = *real;
+    if (seal.Holds(info->id)) return true;
+    auto taken = seal.Take(target, info->id);
+    if (!taken.ok()) {
+      // Where the file cannot be opened for writing, it is not rewritten.
+      if (taken.error().kind() == ErrorKind::kOther) return taken.error();
+      return false;
+    }
+    if (*taken) return true;
   }
-  return data.Close();
+  return Error(ErrorKind::kOther, "'" + name + "' keeps changing");
 }
 
 }  // namespace
@@ -169,14 +203,16 @@ Expected<bool> RewriteAsText(const Services& services,
                              const std::string& file_name,
                              RewriteStrategy strategy) {
   FileSystem& files = services.files;
-  auto ordinary = IsOrdinaryFile(files, file_name);
-  if (!ordinary.ok() || !*ordinary) return false;
-  // A data file reached through links is rewritten where it lies.
-  auto target = files.RealPath(file_name);
-  if (!target.ok()) return false;
-  auto info = files.Stat(*target);
-  if (!info.ok() || info->kind != EntryKind::kRegular) return false;
+  SealLock own_lock(files);
+  SealLock& seal = services.seal != nullptr ? *services.seal : own_lock;
+  std::string target;
+  auto held = HoldDataFile(services, file_name, seal, target);
+  if (!held.ok() || !*held) return held;
+  const FileHandle data = seal.handle();
 
+  // The state before the scan: any write during it makes the memo miss.
+  auto before_scan = files.StatHandle(data);
+  if (!before_scan.ok()) return false;
   // The work file lies in the current directory; where that takes no new
   // files (a read-only program directory, say), beside the data file.
   WorkFile work(files);
@@ -184,13 +220,13 @@ Expected<bool> RewriteAsText(const Services& services,
   Expected<bool> acquired =
       current.ok()
           ? work.Acquire(services.paths.Join(*current, kRewriteWorkFileName),
-                         info->id)
+                         before_scan->id)
           : Expected<bool>(current.error());
   if (!acquired.ok() && RefusesNewFiles(acquired.error())) {
     acquired =
-        work.Acquire(services.paths.Join(services.paths.DirectoryOf(*target),
+        work.Acquire(services.paths.Join(services.paths.DirectoryOf(target),
                                          kRewriteWorkFileName),
-                     info->id);
+                     before_scan->id);
   }
   if (!acquired.ok()) {
     if (RefusesNewFiles(acquired.error())) return false;
@@ -199,19 +235,11 @@ Expected<bool> RewriteAsText(const Services& services,
   if (!*acquired) return false;  // the data file is the work file itself
 
   // A file the process may not write is refused before anything is written.
-  if (!files.MayWrite(*target) || info->size == 0) return false;
-
-  auto opened = files.Open(*target, OpenMode::kReadWrite);
-  if (!opened.ok()) return false;
-  ScopedFile data(files, *opened);
-
-  // The state before the scan: any write during it makes the memo miss.
-  auto before_scan = files.StatHandle(data.get());
-  if (!before_scan.ok()) return false;
+  if (!files.MayWrite(target) || before_scan->size == 0) return false;
   CleanFileMemo* memo = services.clean_files;
   if (strategy == RewriteStrategy::kMinimal && memo != nullptr &&
       memo->Holds(*before_scan)) {
-    return data.Close().ok();
+    return true;
   }
 
   // A sealing run digests a file that looks in order (it ends in CR LF, its
@@ -220,21 +248,20 @@ Expected<bool> RewriteAsText(const Services& services,
   std::future<std::optional<std::string>> digest;
   const bool may_digest = strategy == RewriteStrategy::kMinimal &&
                           memo != nullptr &&
-                          EndsInCrLf(files, data.get(), before_scan->size);
+                          EndsInCrLf(files, data, before_scan->size);
   auto start_digest = [&] {
-    digest =
-        std::async(std::launch::async,
-                   [&services, path = *target]() -> std::optional<std::string> {
-                     std::string text;
-                     if (!services.digest.MDFile(path, text).ok())
-                       return std::nullopt;
-                     return text;
-                   });
+    digest = std::async(std::launch::async,
+                        [&services, &target]() -> std::optional<std::string> {
+                          std::string text;
+                          if (!services.digest.MDFile(target, text).ok())
+                            return std::nullopt;
+                          return text;
+                        });
   };
   LineEndScanner scanner;
   std::uint64_t length = 0;
   if (strategy == RewriteStrategy::kMinimal) {
-    auto scanned = ReadBlocks(files, data.get(), [&](auto block) {
+    auto scanned = ReadBlocks(files, data, [&](auto block) {
       const bool more = scanner.Feed(block);
       if (more && may_digest && !digest.valid()) start_digest();
       return more;
@@ -246,25 +273,40 @@ Expected<bool> RewriteAsText(const Services& services,
   const LineEndChange change = strategy == RewriteStrategy::kMinimal
                                    ? scanner.Result()
                                    : LineEndChange::kRewrite;
-  Status done;
   switch (change) {
-    case LineEndChange::kNone:
-      done = data.Close();
-      if (done.ok() && memo != nullptr) {
-        memo->Remember(*before_scan,
-                       digest.valid() ? digest.get() : std::nullopt);
+    case LineEndChange::kNone: {
+      auto after_scan = files.StatHandle(data);
+      std::optional<std::string> digested =
+          digest.valid() ? digest.get() : std::nullopt;
+      // Written to while it was read: what was read may be no moment of it.
+      if (!after_scan.ok() || !SameState(*before_scan, *after_scan)) {
+        return false;
       }
-      break;
+      if (memo != nullptr) memo->Remember(*before_scan, std::move(digested));
+      return true;
+    }
     case LineEndChange::kAppend:
-      done = AppendLineEnd(files, data, scanner.Suffix(), length);
-      break;
+      // Adds the missing end of the last line in place: two bytes at most,
+      // so the file is never seen half changed.
+      return AppendInPlace(files, data, scanner.Suffix(), length).ok();
     case LineEndChange::kRewrite:
-      done = work.Fill(data.get());
-      if (done.ok()) done = data.Close();
-      if (done.ok()) done = work.Replace(*target);
       break;
   }
-  return done.ok();
+  // The new content goes to a new file, which then takes the data file's
+  // place: the data file's other names would keep the old content.
+  if (before_scan->links > 1) {
+    return Error(ErrorKind::kOther,
+                 "'" + target +
+                     "' has further names (hard links), which a rewrite "
+                     "would part from it; it is left as it is");
+  }
+  Status done = work.Fill(data);
+  if (done.ok()) done = work.Replace(target, before_scan->id);
+  if (!done.ok()) return false;
+  // The new file is this run's data file now, still locked (a copy made
+  // across volumes is not).
+  seal.HandOver(work.TakeReplaced());
+  return true;
 }
 
 }  // namespace korvik

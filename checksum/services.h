@@ -10,6 +10,7 @@ namespace korvik {
 
 class CleanFileMemo;
 class DigestLibrary;
+class SealLock;
 
 struct Services {
   FileSystem& files;
@@ -22,6 +23,9 @@ struct Services {
   // Where set, spares a sealing run the second full read of a file that its
   // first rewrite found in order.
   CleanFileMemo* clean_files = nullptr;
+  // Where set, holds the data file locked from the rewrite of a seal to its
+  // trailer; otherwise each operation locks it for its own span.
+  SealLock* seal = nullptr;
 };
 
 }  // namespace korvik

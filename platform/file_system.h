@@ -37,6 +37,11 @@ struct EntryInfo {
   bool system = false;
   std::uint64_t size = 0;
   FileId id;
+  // How many names (hard links) the file has.
+  std::uint32_t links = 1;
+  // Owned by a user other than the one the process runs as; such a user may
+  // hold locks on the file or change it at any moment.
+  bool foreign_owner = false;
   // Last change of content and of status (or attributes), in nanoseconds
   // since the epoch: every write moves both.
   std::int64_t modified_ns = 0;
@@ -45,7 +50,8 @@ struct EntryInfo {
 
 enum class OpenMode {
   kRead,       // read only; refuses anything but a regular file
-  kReadWrite,  // read and write an existing regular file
+  kReadWrite,  // read and write an existing regular file; never through a
+               // symbolic link in the last part of the path
   kCreate,     // read and write; created empty where missing, readable by
                // whoever may read new files
   kCreateNew,  // read and write a file made by this call, readable by its
@@ -53,7 +59,8 @@ enum class OpenMode {
                // taken, by a link too
   kOpenOrCreatePrivate,  // read and write; made owner-only where missing;
                          // never through a symbolic link
-  kAppend,               // every write goes to the end; created if missing
+  kAppend,  // every write goes to the end; created if missing; never
+            // through a symbolic link in the last part of the path
 };
 // Other processes may read, write and delete every file the program holds
 // open: the digest library reads work files the program is still writing.
@@ -102,6 +109,9 @@ class FileSystem {
   // Writes all of `data` at `offset`.
   virtual Status WriteAt(FileHandle file, std::span<const char> data,
                          std::uint64_t offset) = 0;
+  // Writes all of `data` at the end the file has at that instant, after
+  // whatever another process wrote meanwhile, never over it.
+  virtual Status WriteAtEnd(FileHandle file, std::span<const char> data) = 0;
   // Copies `length` bytes from `source` at `source_offset` to `target` at
   // `target_offset`, inside the kernel where it can.
   virtual Status CopyRange(FileHandle source, std::uint64_t source_offset,
@@ -113,15 +123,22 @@ class FileSystem {
   // Waits for an exclusive lock on the whole file, released when the
   // handle closes.
   virtual Status Lock(FileHandle file) = 0;
+  // Takes that lock where nobody holds it; false where somebody does.
+  virtual Expected<bool> TryLock(FileHandle file) = 0;
 
-  // Puts the content of the closed file `replacement` in place of the
-  // regular file `target`, in one step that a crash leaves either before or
-  // after: `target` keeps its permissions, owner and group (its attributes
-  // and security on Windows), and the new content and its name are on the
-  // device before it returns. Works across volumes; `replacement` is gone
-  // afterwards.
-  virtual Status Replace(const std::string& replacement,
-                         const std::string& target) = 0;
+  // Puts the content of the file `replacement`, open as `replacement_file`
+  // (and not written to after), in place of the regular file `target`, in
+  // one step that a crash leaves either before or after. Fails,
+  // changing nothing, where `target` is no longer the file `expected` (a
+  // link put in its place, say), and where the new file cannot keep exactly
+  // the owner, group, permissions, access lists and extended attributes of
+  // `target` (its attributes and security on Windows). The new content and
+  // its name are on the device before it returns. Works across volumes;
+  // `replacement` is gone afterwards; fails, changing nothing, where that
+  // name no longer leads to `replacement_file`.
+  virtual Status Replace(FileHandle replacement_file,
+                         const std::string& replacement,
+                         const std::string& target, const FileId& expected) = 0;
   virtual Status Remove(const std::string& path) = 0;
 };
 

@@ -90,10 +90,11 @@ bool FakeFileSystem::MayWrite(const std::string& path) {
 Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
                                           OpenMode mode) {
   Log("Open", Normalise(path));
-  // The private modes stand for O_NOFOLLOW: a final link is not followed.
   const bool private_file =
       mode == OpenMode::kCreateNew || mode == OpenMode::kOpenOrCreatePrivate;
-  Lookup found = Resolve(path, !private_file);
+  // These modes stand for O_NOFOLLOW: a final link is not followed.
+  const bool follow = mode == OpenMode::kRead || mode == OpenMode::kCreate;
+  Lookup found = Resolve(path, follow);
   if (found.error != 0) return Error::FromErrno(found.error, "open", path);
   if (found.node != nullptr && mode == OpenMode::kCreateNew) {
     return Error::FromErrno(EEXIST, "open", path);
@@ -214,6 +215,16 @@ Status FakeFileSystem::WriteAt(FileHandle file, std::span<const char> data,
   return Status::Ok();
 }
 
+Status FakeFileSystem::WriteAtEnd(FileHandle file, std::span<const char> data) {
+  OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("write");
+  Log("WriteAtEnd", open->name);
+  if (!open->writable) return Error::FromErrno(EBADF, "write", open->path);
+  CopyIn(open->node->data, data, open->node->data.size());
+  ++open->node->changes;
+  return Status::Ok();
+}
+
 Status FakeFileSystem::CopyRange(FileHandle source, std::uint64_t source_offset,
                                  FileHandle target, std::uint64_t target_offset,
                                  std::uint64_t length) {
@@ -270,8 +281,18 @@ Status FakeFileSystem::Lock(FileHandle file) {
   return Status::Ok();
 }
 
-Status FakeFileSystem::Replace(const std::string& replacement,
-                               const std::string& target) {
+Expected<bool> FakeFileSystem::TryLock(FileHandle file) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("lock");
+  Log("TryLock", open->name);
+  const auto [held, fresh] = locks_.try_emplace(open->node->inode, file);
+  return fresh || held->second == file;
+}
+
+Status FakeFileSystem::Replace(FileHandle replacement_file,
+                               const std::string& replacement,
+                               const std::string& target,
+                               const FileId& expected) {
   Log("Replace", Normalise(replacement) + " " + Normalise(target));
   const auto fail = [&](int code) {
     return Error::FromErrno(code, "replace '" + target + "' by", replacement);
@@ -280,10 +301,20 @@ Status FakeFileSystem::Replace(const std::string& replacement,
   if (source.error != 0) return fail(source.error);
   if (source.node == nullptr) return fail(ENOENT);
   if (source.node->kind != NodeKind::kFile) return fail(EINVAL);
-  const Lookup destination = Resolve(target, true);
+  const OpenFile* held = Find(replacement_file);
+  if (held == nullptr || held->node != source.node) {
+    return Error(ErrorKind::kOther, "'" + replacement +
+                                        "' was replaced by another entry "
+                                        "meanwhile");
+  }
+  const Lookup destination = Resolve(target, false);
   if (destination.error != 0) return fail(destination.error);
   if (destination.node == nullptr) return fail(ENOENT);
-  if (destination.node->kind != NodeKind::kFile) return fail(EISDIR);
+  if (destination.node->kind != NodeKind::kFile ||
+      FileId{destination.node->device, destination.node->inode} != expected) {
+    return Error(ErrorKind::kOther,
+                 "'" + target + "' was replaced by another entry meanwhile");
+  }
   if (source.node == destination.node) return Status::Ok();
   if (!Permits(ParentOf(source.path), 0200) ||
       !Permits(ParentOf(destination.path), 0200)) {
@@ -361,6 +392,22 @@ void FakeFileSystem::AddDirectory(const std::string& path,
 void FakeFileSystem::AddSymlink(const std::string& path,
                                 const std::string& target) {
   Place(path, NodeKind::kSymlink, 0777)->data = target;
+}
+
+void FakeFileSystem::AddHardLink(const std::string& path,
+                                 const std::string& existing) {
+  const Lookup found = Resolve(existing, false);
+  if (found.node == nullptr || found.node->kind != NodeKind::kFile) {
+    throw std::invalid_argument("no file " + existing);
+  }
+  MakeDirectories(std::string(kPaths.DirectoryOf(Normalise(path))));
+  entries_[Normalise(path)] = found.node;
+}
+
+void FakeFileSystem::SetForeignOwner(const std::string& path) {
+  const Lookup found = Resolve(path, true);
+  if (found.node == nullptr) throw std::invalid_argument("no entry " + path);
+  found.node->owner = 2000;
 }
 
 void FakeFileSystem::AddSystemEntry(const std::string& path) {
@@ -471,8 +518,13 @@ FakeFileSystem::Lookup FakeFileSystem::Resolve(std::string_view path,
   return lookup;
 }
 
-EntryInfo FakeFileSystem::Describe(const Node& node, std::string_view name) {
+EntryInfo FakeFileSystem::Describe(const Node& node,
+                                   std::string_view name) const {
   EntryInfo info;
+  info.links = static_cast<std::uint32_t>(std::count_if(
+      entries_.begin(), entries_.end(),
+      [&](const auto& entry) { return entry.second.get() == &node; }));
+  info.foreign_owner = node.owner != (root_ ? 0 : kUser);
   info.hidden = kPaths.BaseName(name).starts_with('.');
   switch (node.kind) {
     case NodeKind::kFile:

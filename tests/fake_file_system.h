@@ -39,6 +39,7 @@ class FakeFileSystem : public FileSystem {
   Status Write(FileHandle file, std::span<const char> data) override;
   Status WriteAt(FileHandle file, std::span<const char> data,
                  std::uint64_t offset) override;
+  Status WriteAtEnd(FileHandle file, std::span<const char> data) override;
   Status CopyRange(FileHandle source, std::uint64_t source_offset,
                    FileHandle target, std::uint64_t target_offset,
                    std::uint64_t length) override;
@@ -47,10 +48,11 @@ class FakeFileSystem : public FileSystem {
   // Never waits: a second handle locking a locked file fails with EDEADLK,
   // as a single-threaded test would otherwise hang.
   Status Lock(FileHandle file) override;
+  Expected<bool> TryLock(FileHandle file) override;
   // Gives the replacement the target's mode, owner and group; copies it
   // into a new file where the two lie on different devices.
-  Status Replace(const std::string& replacement,
-                 const std::string& target) override;
+  Status Replace(FileHandle replacement_file, const std::string& replacement,
+                 const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;
   // Moves an entry as rename(2) does, for setting up tests.
   Status Rename(const std::string& from, const std::string& to);
@@ -63,6 +65,10 @@ class FakeFileSystem : public FileSystem {
   void AddDirectory(const std::string& path,
                     std::optional<std::uint64_t> device = std::nullopt);
   void AddSymlink(const std::string& path, const std::string& target);
+  // Gives the file at `existing` the further name `path`.
+  void AddHardLink(const std::string& path, const std::string& existing);
+  // Hands what `path` leads to to another user than the process's.
+  void SetForeignOwner(const std::string& path);
   // Adds an entry that stands for a device or FIFO.
   void AddSystemEntry(const std::string& path);
   // Sets the permission bits of what `path` leads to.
@@ -125,7 +131,7 @@ class FakeFileSystem : public FileSystem {
   // Follows `path` through links; the final name too if `follow_last`.
   Lookup Resolve(std::string_view path, bool follow_last) const;
   // Describes `node`, found under `name`.
-  static EntryInfo Describe(const Node& node, std::string_view name);
+  EntryInfo Describe(const Node& node, std::string_view name) const;
   std::shared_ptr<Node> NewNode(NodeKind kind, std::uint32_t mode,
                                 std::uint64_t device);
   Node& MakeDirectories(const std::string& name);

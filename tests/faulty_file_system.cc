@@ -123,6 +123,12 @@ Status FaultyFileSystem::WriteAt(FileHandle file, std::span<const char> data,
   return base_.WriteAt(file, data, offset);
 }
 
+Status FaultyFileSystem::WriteAtEnd(FileHandle file,
+                                    std::span<const char> data) {
+  if (auto error = Fault("WriteAtEnd", file)) return *error;
+  return base_.WriteAtEnd(file, data);
+}
+
 Status FaultyFileSystem::CopyRange(FileHandle source,
                                    std::uint64_t source_offset,
                                    FileHandle target,
@@ -147,10 +153,17 @@ Status FaultyFileSystem::Lock(FileHandle file) {
   return base_.Lock(file);
 }
 
-Status FaultyFileSystem::Replace(const std::string& replacement,
-                                 const std::string& target) {
+Expected<bool> FaultyFileSystem::TryLock(FileHandle file) {
+  if (auto error = Fault("TryLock", file)) return *error;
+  return base_.TryLock(file);
+}
+
+Status FaultyFileSystem::Replace(FileHandle replacement_file,
+                                 const std::string& replacement,
+                                 const std::string& target,
+                                 const FileId& expected) {
   if (auto error = Fault("Replace", replacement)) return *error;
-  return base_.Replace(replacement, target);
+  return base_.Replace(replacement_file, replacement, target, expected);
 }
 
 Status FaultyFileSystem::Remove(const std::string& path) {

@@ -49,6 +49,7 @@ class FaultyFileSystem : public FileSystem {
   Status Write(FileHandle file, std::span<const char> data) override;
   Status WriteAt(FileHandle file, std::span<const char> data,
                  std::uint64_t offset) override;
+  Status WriteAtEnd(FileHandle file, std::span<const char> data) override;
   // Names the source's path when it fails.
   Status CopyRange(FileHandle source, std::uint64_t source_offset,
                    FileHandle target, std::uint64_t target_offset,
@@ -56,9 +57,10 @@ class FaultyFileSystem : public FileSystem {
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
   Status Lock(FileHandle file) override;
+  Expected<bool> TryLock(FileHandle file) override;
   // Names the replacement when it fails.
-  Status Replace(const std::string& replacement,
-                 const std::string& target) override;
+  Status Replace(FileHandle replacement_file, const std::string& replacement,
+                 const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;
 
  private:

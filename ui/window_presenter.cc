@@ -1,6 +1,7 @@
 #include "ui/window_presenter.h"
 
 #include "checksum/operations.h"
+#include "checksum/seal_lock.h"
 
 namespace korvik {
 
@@ -22,19 +23,20 @@ void WindowPresenter::TakeFileName(const std::function<std::string()>& choose) {
       services_.process.ProgramDirectory());
 }
 
-bool WindowPresenter::GenerateFromFileNameBox(std::string& hash,
+bool WindowPresenter::GenerateFromFileNameBox(const Services& services,
+                                              std::string& hash,
                                               std::string& message) {
   std::string file_name = view_.FileNameText();
   bool generated = false;
   view_.RunOperation(
-      [&] { generated = GenerateHash(services_, file_name, hash, message); });
+      [&] { generated = GenerateHash(services, file_name, hash, message); });
   return generated;
 }
 
 void WindowPresenter::cmdHash_Click() {
   std::string hash;
   std::string message;
-  if (GenerateFromFileNameBox(hash, message)) {
+  if (GenerateFromFileNameBox(services_, hash, message)) {
     view_.SetHashText(hash);
   } else {
     view_.ShowMessage(message, MessageIcon::kWarning);
@@ -44,13 +46,18 @@ void WindowPresenter::cmdHash_Click() {
 void WindowPresenter::cmdAppend_Click() {
   std::string hash;
   std::string message;
-  if (GenerateFromFileNameBox(hash, message)) {
+  // The data file stays locked from the rewrite to the trailer.
+  Services sealing = services_;
+  SealLock seal(sealing.files);
+  sealing.seal = &seal;
+  if (GenerateFromFileNameBox(sealing, hash, message)) {
     // The hash goes to the name as it stands in the box, not to the
     // canonical name it was generated for.
     const std::string typed = view_.FileNameText();
     view_.RunOperation(
-        [&] { (void)AppendHash(services_, typed, hash, message); });
+        [&] { (void)AppendHash(sealing, typed, hash, message); });
   }
+  seal.Release();  // not held while the message waits for its reader
   view_.ShowMessage(message, MessageIcon::kInformation);
 }
 

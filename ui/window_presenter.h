@@ -30,7 +30,8 @@ class WindowPresenter final : public WindowCommands {
   // Empties the hash box, then takes the name `choose` reports.
   void TakeFileName(const std::function<std::string()>& choose);
   // Hashes the file named in the file name box, as an operation.
-  bool GenerateFromFileNameBox(std::string& hash, std::string& message);
+  bool GenerateFromFileNameBox(const Services& services, std::string& hash,
+                               std::string& message);
 
   const Services& services_;
   WindowView& view_;

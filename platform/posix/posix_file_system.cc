@@ -3,6 +3,8 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/uio.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -10,6 +12,8 @@
 #include <cstdlib>
 #include <memory>
 #include <mutex>
+#include <set>
+#include <vector>
 
 #include "platform/path.h"
 
@@ -37,6 +41,8 @@ EntryInfo ToEntryInfo(const struct stat& st, bool hidden) {
   info.hidden = hidden;
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.id = FileId{st.st_dev, st.st_ino};
+  info.links = static_cast<std::uint32_t>(st.st_nlink);
+  info.foreign_owner = st.st_uid != ::geteuid();
   info.modified_ns = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
   info.changed_ns = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
   return info;
@@ -55,7 +61,7 @@ int OpenFlags(OpenMode mode) {
     case OpenMode::kRead:
       return kCommon | O_RDONLY;
     case OpenMode::kReadWrite:
-      return kCommon | O_RDWR;
+      return kCommon | O_RDWR | O_NOFOLLOW;
     case OpenMode::kCreate:
       return kCommon | O_RDWR | O_CREAT;
     case OpenMode::kCreateNew:
@@ -63,7 +69,7 @@ int OpenFlags(OpenMode mode) {
     case OpenMode::kOpenOrCreatePrivate:
       return kCommon | O_RDWR | O_CREAT | O_NOFOLLOW;
     case OpenMode::kAppend:
-      return kCommon | O_WRONLY | O_CREAT | O_APPEND;
+      return kCommon | O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
   }
   return kCommon | O_RDONLY;
 }
@@ -105,10 +111,15 @@ Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
                                            OpenMode mode) {
   const mode_t permissions =
       mode == OpenMode::kCreate || mode == OpenMode::kAppend ? 0666 : 0600;
+  const int flags = OpenFlags(mode);
   int fd;
   do {
-    fd = ::open(path.c_str(), OpenFlags(mode), permissions);
+    fd = ::open(path.c_str(), flags, permissions);
   } while (fd < 0 && errno == EINTR);
+  if (fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW) != 0) {
+    return Error(ErrorKind::kOther,
+                 "open '" + path + "': a symbolic link, not followed", ELOOP);
+  }
   if (fd < 0) return ErrnoError("open", path);
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
@@ -206,6 +217,20 @@ Status PosixFileSystem::WriteAt(FileHandle file, std::span<const char> data,
   return Status::Ok();
 }
 
+Status PosixFileSystem::WriteAtEnd(FileHandle file,
+                                   std::span<const char> data) {
+  while (!data.empty()) {
+    iovec chunk{const_cast<char*>(data.data()), data.size()};
+    const ssize_t n = ::pwritev2(file, &chunk, 1, -1, RWF_APPEND);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return NamedError(errno, "write", file);
+    }
+    data = data.subspan(static_cast<std::size_t>(n));
+  }
+  return Status::Ok();
+}
+
 Status PosixFileSystem::CopyRange(FileHandle source,
                                   std::uint64_t source_offset,
                                   FileHandle target,
@@ -252,17 +277,102 @@ Status PosixFileSystem::Sync(FileHandle file) {
   return Status::Ok();
 }
 
-Status PosixFileSystem::CopyAttributes(FileHandle file,
-                                       const struct stat& like) {
-  mode_t mode = like.st_mode & 07777;
-  if (::fchown(file, like.st_uid, like.st_gid) != 0 &&
-      ::fchown(file, static_cast<uid_t>(-1), like.st_gid) != 0) {
-    // The group cannot be kept: never let the file's new group read what
-    // the old group could.
-    struct stat st;
-    if (::fstat(file, &st) == 0 && st.st_gid != like.st_gid) mode &= ~070u;
+namespace {
+
+// Returns the names of the extended attributes of the entry `path` names,
+// or of the open file `file` where `path` is empty.
+Expected<std::set<std::string>> AttributeNames(int file,
+                                               const std::string& path) {
+  std::vector<char> names;
+  for (;;) {
+    const ssize_t size = path.empty() ? ::flistxattr(file, nullptr, 0)
+                                      : ::llistxattr(path.c_str(), nullptr, 0);
+    if (size < 0 && (errno == ENOTSUP || errno == ENOSYS)) {
+      return std::set<std::string>{};
+    }
+    if (size < 0) return ErrnoError("list the attributes of", path);
+    names.resize(static_cast<std::size_t>(size));
+    const ssize_t got =
+        path.empty() ? ::flistxattr(file, names.data(), names.size())
+                     : ::llistxattr(path.c_str(), names.data(), names.size());
+    if (got >= 0) {
+      names.resize(static_cast<std::size_t>(got));
+      break;
+    }
+    if (errno != ERANGE) return ErrnoError("list the attributes of", path);
   }
-  if (::fchmod(file, mode) != 0) return NamedError(errno, "chmod", file);
+  std::set<std::string> result;
+  for (std::size_t at = 0; at < names.size();) {
+    std::string name(names.data() + at);
+    at += name.size() + 1;
+    if (!name.empty()) result.insert(std::move(name));
+  }
+  return result;
+}
+
+Status CopyAttribute(int file, const std::string& path,
+                     const std::string& name) {
+  std::vector<char> value;
+  for (;;) {
+    const ssize_t size = ::lgetxattr(path.c_str(), name.c_str(), nullptr, 0);
+    if (size < 0) return ErrnoError("read attribute " + name + " of", path);
+    value.resize(static_cast<std::size_t>(size));
+    const ssize_t got =
+        ::lgetxattr(path.c_str(), name.c_str(), value.data(), value.size());
+    if (got >= 0) {
+      value.resize(static_cast<std::size_t>(got));
+      break;
+    }
+    if (errno != ERANGE) {
+      return ErrnoError("read attribute " + name + " of", path);
+    }
+  }
+  if (::fsetxattr(file, name.c_str(), value.data(), value.size(), 0) != 0) {
+    return ErrnoError("keep attribute " + name + " of", path);
+  }
+  return Status::Ok();
+}
+
+}  // namespace
+
+Status PosixFileSystem::CopyAttributes(FileHandle file,
+                                       const std::string& target,
+                                       const struct stat& like) {
+  // Owner and group exactly, or nothing: a file that changes hands changes
+  // who may read it.
+  if (::fchown(file, like.st_uid, like.st_gid) != 0) {
+    (void)::fchown(file, static_cast<uid_t>(-1), like.st_gid);
+  }
+  struct stat now;
+  if (::fstat(file, &now) != 0) return NamedError(errno, "stat", file);
+  if (now.st_uid != like.st_uid || now.st_gid != like.st_gid) {
+    return Error(ErrorKind::kAccessDenied,
+                 "'" + target + "': cannot keep its owner and group", EPERM);
+  }
+  if (::fchmod(file, like.st_mode & 07777) != 0) {
+    return NamedError(errno, "chmod", file);
+  }
+  // The access lists are extended attributes too; one the new file got
+  // from its directory, and the target lacks, goes.
+  auto wanted = AttributeNames(file, target);
+  if (!wanted.ok()) return wanted.status();
+  auto present = AttributeNames(file, "");
+  if (!present.ok()) return present.status();
+  for (const std::string& name : *present) {
+    if (!wanted->contains(name) && ::fremovexattr(file, name.c_str()) != 0) {
+      return NamedError(errno, "remove attribute " + name + " of", file);
+    }
+  }
+  for (const std::string& name : *wanted) {
+    if (Status kept = CopyAttribute(file, target, name); !kept.ok()) {
+      return kept;
+    }
+  }
+  if (::fstat(file, &now) != 0) return NamedError(errno, "stat", file);
+  if ((now.st_mode & 07777) != (like.st_mode & 07777)) {
+    return Error(ErrorKind::kAccessDenied,
+                 "'" + target + "': cannot keep its permissions", EPERM);
+  }
   return Status::Ok();
 }
 
@@ -271,6 +381,14 @@ Status PosixFileSystem::Lock(FileHandle file) {
     if (errno != EINTR) return NamedError(errno, "lock", file);
   }
   return Status::Ok();
+}
+
+Expected<bool> PosixFileSystem::TryLock(FileHandle file) {
+  while (::flock(file, LOCK_EX | LOCK_NB) != 0) {
+    if (errno == EWOULDBLOCK) return false;
+    if (errno != EINTR) return NamedError(errno, "lock", file);
+  }
+  return true;
 }
 
 Status PosixFileSystem::SyncDirectory(const std::string& directory) {
@@ -282,15 +400,13 @@ Status PosixFileSystem::SyncDirectory(const std::string& directory) {
   return synced.ok() ? closed : synced;
 }
 
-Status PosixFileSystem::CopyIntoPlace(const std::string& replacement,
+Status PosixFileSystem::CopyIntoPlace(FileHandle source,
+                                      const std::string& replacement,
                                       const std::string& target,
                                       const struct stat& like) {
-  auto source = Open(replacement, OpenMode::kRead);
-  if (!source.ok()) return source.status();
-  ScopedFile source_file(*this, *source);
   struct stat source_info;
-  if (::fstat(*source, &source_info) != 0) {
-    return NamedError(errno, "stat", *source);
+  if (::fstat(source, &source_info) != 0) {
+    return NamedError(errno, "stat", source);
   }
   const PathSyntax paths = PathSyntax::Posix();
   // Appended in place: GCC 12 at -O3 takes `"." + std::string(...)` for an
@@ -300,9 +416,9 @@ Status PosixFileSystem::CopyIntoPlace(const std::string& replacement,
   auto created = CreateUnique(paths.DirectoryOf(target), prefix);
   if (!created.ok()) return created.status();
   ScopedFile copy(*this, created->handle);
-  Status done = CopyRange(*source, 0, copy.get(), 0,
+  Status done = CopyRange(source, 0, copy.get(), 0,
                           static_cast<std::uint64_t>(source_info.st_size));
-  if (done.ok()) done = CopyAttributes(copy.get(), like);
+  if (done.ok()) done = CopyAttributes(copy.get(), target, like);
   if (done.ok()) done = Sync(copy.get());
   if (done.ok()) done = copy.Close();
   if (done.ok() && ::rename(created->path.c_str(), target.c_str()) != 0) {
@@ -312,31 +428,47 @@ Status PosixFileSystem::CopyIntoPlace(const std::string& replacement,
     ::unlink(created->path.c_str());
     return done;
   }
-  (void)source_file.Close();
   (void)Remove(replacement);
   return Status::Ok();
 }
 
-Status PosixFileSystem::Replace(const std::string& replacement,
-                                const std::string& target) {
+Status PosixFileSystem::Replace(FileHandle replacement_file,
+                                const std::string& replacement,
+                                const std::string& target,
+                                const FileId& expected) {
+  const auto changed = [](const std::string& name) {
+    return Error(ErrorKind::kOther,
+                 "'" + name + "' was replaced by another entry meanwhile");
+  };
   struct stat like;
-  if (::stat(target.c_str(), &like) != 0) return ErrnoError("look up", target);
-  {
-    const int fd = ::open(replacement.c_str(),
-                          O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0) return ErrnoError("open", replacement);
-    Remember(fd, replacement);
-    Status sealed = CopyAttributes(fd, like);
-    if (sealed.ok()) sealed = Sync(fd);
-    Status closed = Close(fd);
-    if (!sealed.ok()) return sealed;
-    if (!closed.ok()) return closed;
+  if (::lstat(target.c_str(), &like) != 0) {
+    return ErrnoError("look up", target);
   }
+  if (!S_ISREG(like.st_mode) || FileId{like.st_dev, like.st_ino} != expected) {
+    return changed(target);
+  }
+  struct stat held;
+  struct stat named;
+  if (::fstat(replacement_file, &held) != 0) {
+    return NamedError(errno, "stat", replacement_file);
+  }
+  if (::lstat(replacement.c_str(), &named) != 0) {
+    return ErrnoError("look up", replacement);
+  }
+  if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+    return changed(replacement);
+  }
+  if (Status kept = CopyAttributes(replacement_file, target, like);
+      !kept.ok()) {
+    return kept;
+  }
+  if (Status synced = Sync(replacement_file); !synced.ok()) return synced;
   if (::rename(replacement.c_str(), target.c_str()) != 0) {
     if (errno != EXDEV) {
       return ErrnoError("rename to '" + target + "' from", replacement);
     }
-    if (Status copied = CopyIntoPlace(replacement, target, like);
+    if (Status copied =
+            CopyIntoPlace(replacement_file, replacement, target, like);
         !copied.ok()) {
       return copied;
     }

@@ -27,23 +27,28 @@ class PosixFileSystem : public FileSystem {
   Status Write(FileHandle file, std::span<const char> data) override;
   Status WriteAt(FileHandle file, std::span<const char> data,
                  std::uint64_t offset) override;
+  Status WriteAtEnd(FileHandle file, std::span<const char> data) override;
   Status CopyRange(FileHandle source, std::uint64_t source_offset,
                    FileHandle target, std::uint64_t target_offset,
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
   Status Lock(FileHandle file) override;
-  Status Replace(const std::string& replacement,
-                 const std::string& target) override;
+  Expected<bool> TryLock(FileHandle file) override;
+  Status Replace(FileHandle replacement_file, const std::string& replacement,
+                 const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;
 
  private:
   void Remember(FileHandle file, const std::string& path);
-  // Gives `file` the permission bits, owner and group of `like`.
-  Status CopyAttributes(FileHandle file, const struct stat& like);
+  // Gives `file` exactly the owner, group, permission bits and extended
+  // attributes (access lists among them) of `target`, which `like`
+  // describes; fails where any of them cannot be kept.
+  Status CopyAttributes(FileHandle file, const std::string& target,
+                        const struct stat& like);
   // Puts a copy of `replacement` beside `target`, then in its place: for a
   // replacement on another file system than the target.
-  Status CopyIntoPlace(const std::string& replacement,
+  Status CopyIntoPlace(FileHandle source, const std::string& replacement,
                        const std::string& target, const struct stat& like);
   Status SyncDirectory(const std::string& directory);
   // Returns the error of a call on an open file, named by its path.

@@ -19,6 +19,8 @@ constexpr DWORD kMaxTransfer = DWORD{1} << 30;
 
 // Where Lock puts its one-byte lock: beyond the end of any real file.
 constexpr std::uint64_t kLockOffset = (std::uint64_t{1} << 62) - 1;
+// The offset at which WriteFile writes to the end of the file as it is.
+constexpr std::uint64_t kEndOfFile = ~std::uint64_t{0};
 
 // Seconds between 1601, where file times count from, and 1970.
 constexpr std::int64_t kEpochDifference = 11'644'473'600LL;
@@ -65,6 +67,7 @@ Expected<EntryInfo> Describe(HANDLE handle, std::string_view path) {
   info.hidden = (file.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
   info.system = (file.dwFileAttributes & FILE_ATTRIBUTE_SYSTEM) != 0;
   info.size = (std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow;
+  info.links = file.nNumberOfLinks;
   info.id =
       FileId{file.dwVolumeSerialNumber,
              (std::uint64_t{file.nFileIndexHigh} << 32) | file.nFileIndexLow};
@@ -302,7 +305,7 @@ Status Win32FileSystem::WriteAll(const OpenFile& file,
       return LastError("write", file.path);
     }
     data = data.subspan(written);
-    position += written;
+    if (position != kEndOfFile) position += written;
   }
   return Status::Ok();
 }
@@ -318,6 +321,13 @@ Status Win32FileSystem::WriteAt(FileHandle file, std::span<const char> data,
   const OpenFile* open = Find(file);
   if (open == nullptr) return BadHandle("write");
   return WriteAll(*open, data, &offset);
+}
+
+Status Win32FileSystem::WriteAtEnd(FileHandle file,
+                                   std::span<const char> data) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("write");
+  return WriteAll(*open, data, &kEndOfFile);
 }
 
 Status Win32FileSystem::CopyRange(FileHandle source,
@@ -360,19 +370,40 @@ Status Win32FileSystem::Lock(FileHandle file) {
   return Status::Ok();
 }
 
-Status Win32FileSystem::Replace(const std::string& replacement,
-                                const std::string& target) {
+Expected<bool> Win32FileSystem::TryLock(FileHandle file) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("lock");
+  OVERLAPPED beyond = At(kLockOffset);
+  if (::LockFileEx(open->handle,
+                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                   &beyond)) {
+    return true;
+  }
+  if (::GetLastError() == ERROR_LOCK_VIOLATION) return false;
+  return LastError("lock", open->path);
+}
+
+Status Win32FileSystem::Replace(FileHandle replacement_file,
+                                const std::string& replacement,
+                                const std::string& target,
+                                const FileId& expected) {
+  const auto changed = [](const std::string& name) {
+    return Error(ErrorKind::kOther,
+                 "'" + name + "' was replaced by another entry meanwhile");
+  };
+  auto now = Stat(target);
+  if (!now.ok()) return now.status();
+  if (now->kind != EntryKind::kRegular || now->id != expected) {
+    return changed(target);
+  }
+  auto held = StatHandle(replacement_file);
+  if (!held.ok()) return held.status();
+  auto named = Stat(replacement);
+  if (!named.ok()) return named.status();
+  if (named->id != held->id) return changed(replacement);
+  if (Status flushed = Sync(replacement_file); !flushed.ok()) return flushed;
   const std::wstring from = FullPath(replacement);
   const std::wstring to = FullPath(target);
-  {
-    const HANDLE handle = ::CreateFileW(from.c_str(), GENERIC_WRITE, kShareAll,
-                                        nullptr, OPEN_EXISTING, 0, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return LastError("open", replacement);
-    const bool flushed = ::FlushFileBuffers(handle);
-    const DWORD code = ::GetLastError();
-    ::CloseHandle(handle);
-    if (!flushed) return ErrorFromCode(code, "flush", replacement);
-  }
   if (::ReplaceFileW(
           to.c_str(), from.c_str(), nullptr,
           REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,

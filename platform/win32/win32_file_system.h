@@ -30,17 +30,19 @@ class Win32FileSystem : public FileSystem {
   Status Write(FileHandle file, std::span<const char> data) override;
   Status WriteAt(FileHandle file, std::span<const char> data,
                  std::uint64_t offset) override;
+  Status WriteAtEnd(FileHandle file, std::span<const char> data) override;
   Status CopyRange(FileHandle source, std::uint64_t source_offset,
                    FileHandle target, std::uint64_t target_offset,
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
   Status Lock(FileHandle file) override;
+  Expected<bool> TryLock(FileHandle file) override;
   // ReplaceFileW, which keeps the target's attributes and security; where
   // it cannot (another volume, the replacement still open), a write-through
   // MoveFileExW.
-  Status Replace(const std::string& replacement,
-                 const std::string& target) override;
+  Status Replace(FileHandle replacement_file, const std::string& replacement,
+                 const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;
 
  private:
