@@ -17,7 +17,7 @@ constexpr char kFailure[] =
 Status WriteTrailer(const Services& services, const std::string& file_name,
                     const std::string& hash) {
   FileSystem& files = services.files;
-  if (services.seal != nullptr) {
+  if (services.seal != nullptr && services.seal->holding()) {
     auto held = services.seal->HeldState(file_name);
     if (!held.ok()) return held.status();
     if (*held) {
@@ -28,6 +28,10 @@ Status WriteTrailer(const Services& services, const std::string& file_name,
       }
       return AppendInPlace(files, services.seal->handle(), hash, (*held)->size);
     }
+  }
+  // Another file, by a name of its own: never through another user's link.
+  if (Status trusted = RequireTrustedLinks(files, file_name); !trusted.ok()) {
+    return trusted;
   }
   auto opened = files.Open(file_name, OpenMode::kCreate);
   if (!opened.ok()) return opened.status();

@@ -23,6 +23,16 @@ Expected<bool> IsOrdinaryEntry(FileSystem& files, const std::string& path) {
   return HasKind(files, path, /*directories_match=*/true);
 }
 
+Status RequireTrustedLinks(FileSystem& files, const std::string& path) {
+  auto trusted = files.LinksTrusted(path);
+  if (!trusted.ok()) return trusted.status();
+  if (*trusted) return Status::Ok();
+  return Error(ErrorKind::kAccessDenied,
+               "'" + path +
+                   "' is reached through a symbolic link of another user, "
+                   "which is not followed");
+}
+
 std::string TrimBlanks(std::string_view text) {
   const auto first = text.find_first_not_of(' ');
   if (first == std::string_view::npos) return "";

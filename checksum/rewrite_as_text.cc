@@ -171,14 +171,18 @@ bool EndsInCrLf(FileSystem& files, FileHandle file, std::uint64_t size) {
 }
 
 // Opens and locks the data file that the existence test saw under `name`:
-// the file at its real path, never a link put there since. Returns false
-// where there is no such file to rewrite.
+// the file at its real path, never a link put there since. Links on the way
+// are followed only where they belong to this user or the administrator.
+// Returns false where there is no such file to rewrite.
 Expected<bool> HoldDataFile(const Services& services, const std::string& name,
                             SealLock& seal, std::string& target) {
   FileSystem& files = services.files;
   for (int attempt = 0; attempt < kDataFileAttempts; ++attempt) {
     auto ordinary = IsOrdinaryFile(files, name);
     if (!ordinary.ok() || !*ordinary) return false;
+    if (Status trusted = RequireTrustedLinks(files, name); !trusted.ok()) {
+      return trusted.error();
+    }
     auto info = files.Stat(name);
     if (!info.ok() || info->kind != EntryKind::kRegular) return false;
     // A data file named through links is rewritten where they lead.
@@ -301,12 +305,24 @@ Expected<bool> RewriteAsText(const Services& services,
                      "would part from it; it is left as it is");
   }
   Status done = work.Fill(data);
+  // Where open files cannot be replaced, their handles keep other runs out
+  // as the lock did: a run holding the file makes the replacement fail.
+  if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();
   if (done.ok()) done = work.Replace(target, before_scan->id);
   if (!done.ok()) return false;
-  // The new file is this run's data file now, still locked (a copy made
-  // across volumes is not).
-  seal.HandOver(work.TakeReplaced());
-  return true;
+  // The new file is this run's data file now, still locked; a copy made
+  // across volumes is locked anew.
+  const FileHandle replaced = work.TakeReplaced();
+  auto placed = files.Stat(target);
+  auto moved = files.StatHandle(replaced);
+  if (placed.ok() && moved.ok() && placed->id == moved->id) {
+    seal.HandOver(replaced);
+    return true;
+  }
+  (void)files.Close(replaced);
+  if (!placed.ok()) return false;
+  auto taken = seal.Take(target, placed->id);
+  return taken.ok() && *taken;
 }
 
 }  // namespace korvik

@@ -31,6 +31,7 @@ class SealLock {
   // cannot be opened or stays locked by someone else.
   Expected<bool> Take(const std::string& path, const FileId& expected);
 
+  bool holding() const { return held_.has_value(); }
   // Determines whether the lock holds the file `id`.
   bool Holds(const FileId& id) const { return held_ && held_->id == id; }
   FileHandle handle() const { return handle_; }

@@ -86,6 +86,10 @@ class FileSystem {
   virtual Expected<EntryInfo> StatHandle(FileHandle file) = 0;
   // Returns the absolute path of `path` with every symbolic link resolved.
   virtual Expected<std::string> RealPath(const std::string& path) = 0;
+  // Determines whether every symbolic link met on the way to `path` belongs
+  // to the user the process runs as or to the administrator: a link that
+  // somebody else planted may lead anywhere by now.
+  virtual Expected<bool> LinksTrusted(const std::string& path) = 0;
   // Determines whether the process may write the file: its permissions or
   // attributes allow it (root may write anything).
   virtual bool MayWrite(const std::string& path) = 0;
@@ -136,6 +140,9 @@ class FileSystem {
   // its name are on the device before it returns. Works across volumes;
   // `replacement` is gone afterwards; fails, changing nothing, where that
   // name no longer leads to `replacement_file`.
+  // Determines whether Replace may put a file in the place of a target that
+  // is open; Windows refuses to replace a file while any handle is open on it.
+  virtual bool ReplacesOpenFiles() const = 0;
   virtual Status Replace(FileHandle replacement_file,
                          const std::string& replacement,
                          const std::string& target, const FileId& expected) = 0;

@@ -82,6 +82,13 @@ Expected<std::string> FakeFileSystem::RealPath(const std::string& path) {
   return found.path;
 }
 
+Expected<bool> FakeFileSystem::LinksTrusted(const std::string& path) {
+  const Lookup found = Resolve(path, true);
+  if (found.error != 0) return Error::FromErrno(found.error, "resolve", path);
+  // The administrator's links are trusted too.
+  return !found.foreign_link;
+}
+
 bool FakeFileSystem::MayWrite(const std::string& path) {
   const Lookup found = Resolve(path, true);
   return found.node != nullptr && Permits(*found.node, 0200);
@@ -405,7 +412,7 @@ void FakeFileSystem::AddHardLink(const std::string& path,
 }
 
 void FakeFileSystem::SetForeignOwner(const std::string& path) {
-  const Lookup found = Resolve(path, true);
+  const Lookup found = Resolve(path, false);
   if (found.node == nullptr) throw std::invalid_argument("no entry " + path);
   found.node->owner = 2000;
 }
@@ -502,6 +509,7 @@ FakeFileSystem::Lookup FakeFileSystem::Resolve(std::string_view path,
         lookup.error = ELOOP;
         return lookup;
       }
+      if (node.owner != (root_ ? 0 : kUser)) lookup.foreign_link = true;
       const std::vector<std::string> target = Names(node.data);
       rest.insert(rest.begin(), target.begin(), target.end());
       if (kPaths.IsAbsolute(node.data)) current = kSeparator;

@@ -26,6 +26,7 @@ class FakeFileSystem : public FileSystem {
   Expected<EntryInfo> Stat(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
+  Expected<bool> LinksTrusted(const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   // Names the file `prefix` followed by the first free number of six
@@ -51,6 +52,7 @@ class FakeFileSystem : public FileSystem {
   Expected<bool> TryLock(FileHandle file) override;
   // Gives the replacement the target's mode, owner and group; copies it
   // into a new file where the two lie on different devices.
+  bool ReplacesOpenFiles() const override { return true; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
                  const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;
@@ -67,7 +69,8 @@ class FakeFileSystem : public FileSystem {
   void AddSymlink(const std::string& path, const std::string& target);
   // Gives the file at `existing` the further name `path`.
   void AddHardLink(const std::string& path, const std::string& existing);
-  // Hands what `path` leads to to another user than the process's.
+  // Hands the entry `path` names, a link itself too, to another user than
+  // the process's.
   void SetForeignOwner(const std::string& path);
   // Adds an entry that stands for a device or FIFO.
   void AddSystemEntry(const std::string& path);
@@ -124,6 +127,7 @@ class FakeFileSystem : public FileSystem {
     int error = 0;
     std::string path;
     std::shared_ptr<Node> node;
+    bool foreign_link = false;  // followed a link of another user
   };
 
   // Returns `path` absolute, without ".", ".." and repeated separators.

@@ -68,6 +68,11 @@ Expected<std::string> FaultyFileSystem::RealPath(const std::string& path) {
   return base_.RealPath(path);
 }
 
+Expected<bool> FaultyFileSystem::LinksTrusted(const std::string& path) {
+  if (auto error = Fault("LinksTrusted", path)) return *error;
+  return base_.LinksTrusted(path);
+}
+
 bool FaultyFileSystem::MayWrite(const std::string& path) {
   return !Fault("MayWrite", path) && base_.MayWrite(path);
 }

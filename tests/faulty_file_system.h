@@ -38,6 +38,7 @@ class FaultyFileSystem : public FileSystem {
   Expected<EntryInfo> Stat(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
+  Expected<bool> LinksTrusted(const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
@@ -59,6 +60,7 @@ class FaultyFileSystem : public FileSystem {
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
   // Names the replacement when it fails.
+  bool ReplacesOpenFiles() const override { return base_.ReplacesOpenFiles(); }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
                  const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;

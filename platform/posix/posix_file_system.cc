@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -101,6 +102,58 @@ Expected<std::string> PosixFileSystem::RealPath(const std::string& path) {
       ::realpath(path.c_str(), nullptr), &std::free);
   if (!resolved) return ErrnoError("resolve", path);
   return std::string(resolved.get());
+}
+
+Expected<bool> PosixFileSystem::LinksTrusted(const std::string& path) {
+  constexpr int kMaxLinks = 40;  // as the kernel allows
+  const PathSyntax paths = PathSyntax::Posix();
+  std::string resolved;
+  if (!paths.IsAbsolute(path)) {
+    std::unique_ptr<char, decltype(&std::free)> current(::getcwd(nullptr, 0),
+                                                        &std::free);
+    if (!current) return ErrnoError("look up", ".");
+    resolved = current.get();
+  }
+  std::deque<std::string> rest;
+  const auto push_front = [&](const std::string& text) {
+    std::vector<std::string> names;
+    for (std::size_t at = 0; at <= text.size();) {
+      const std::size_t end = std::min(text.find('/', at), text.size());
+      if (end > at) names.push_back(text.substr(at, end - at));
+      at = end + 1;
+    }
+    rest.insert(rest.begin(), names.begin(), names.end());
+  };
+  push_front(path);
+  int links = 0;
+  while (!rest.empty()) {
+    const std::string name = std::move(rest.front());
+    rest.pop_front();
+    if (name == ".") continue;
+    if (name == "..") {
+      resolved = paths.DirectoryOf(resolved.empty() ? "/" : resolved);
+      if (resolved == "/") resolved.clear();
+      continue;
+    }
+    const std::string next = resolved + "/" + name;
+    struct stat st;
+    // Where the way ends, the open that follows reports it.
+    if (::lstat(next.c_str(), &st) != 0) return true;
+    if (!S_ISLNK(st.st_mode)) {
+      resolved = next;
+      continue;
+    }
+    if ((st.st_uid != ::geteuid() && st.st_uid != 0) || ++links > kMaxLinks) {
+      return false;
+    }
+    std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
+    const ssize_t length = ::readlink(next.c_str(), target.data(), PATH_MAX);
+    if (length < 0) return ErrnoError("read link", next);
+    target.resize(static_cast<std::size_t>(length));
+    if (paths.IsAbsolute(target)) resolved.clear();
+    push_front(target);
+  }
+  return true;
 }
 
 bool PosixFileSystem::MayWrite(const std::string& path) {

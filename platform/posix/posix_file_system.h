@@ -16,6 +16,7 @@ class PosixFileSystem : public FileSystem {
   Expected<EntryInfo> Stat(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
+  Expected<bool> LinksTrusted(const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
@@ -35,6 +36,7 @@ class PosixFileSystem : public FileSystem {
   Status Sync(FileHandle file) override;
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
+  bool ReplacesOpenFiles() const override { return true; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
                  const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;

@@ -167,6 +167,11 @@ Expected<std::string> Win32FileSystem::RealPath(const std::string& path) {
   return win32::Narrow(WithoutLongPrefix(final_path));
 }
 
+Expected<bool> Win32FileSystem::LinksTrusted(const std::string&) {
+  // Only administrators (and developer mode) may make symbolic links.
+  return true;
+}
+
 bool Win32FileSystem::MayWrite(const std::string& path) {
   const DWORD attributes = ::GetFileAttributesW(Widen(path).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return false;

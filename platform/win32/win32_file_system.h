@@ -19,6 +19,7 @@ class Win32FileSystem : public FileSystem {
   Expected<EntryInfo> Stat(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
+  Expected<bool> LinksTrusted(const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
@@ -41,6 +42,7 @@ class Win32FileSystem : public FileSystem {
   // ReplaceFileW, which keeps the target's attributes and security; where
   // it cannot (another volume, the replacement still open), a write-through
   // MoveFileExW.
+  bool ReplacesOpenFiles() const override { return false; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
                  const std::string& target, const FileId& expected) override;
   Status Remove(const std::string& path) override;

@@ -152,17 +152,29 @@ TEST_F(Win32FileSystemTest, CreateNewRefusesATakenName) {
 TEST_F(Win32FileSystemTest, ReplacePutsTheNewContentInPlace) {
   Write("a.txt", "old");
   Write("b.txt", "new");
-  // The caller may still hold the replacement open, and locked.
+  // The caller holds the replacement open and locked; the target, which
+  // Windows does not replace while it is open, it has closed.
+  EXPECT_FALSE(files_.ReplacesOpenFiles());
   auto held = files_.Open(In("b.txt"), OpenMode::kOpenOrCreatePrivate);
   ASSERT_TRUE(held.ok());
   ASSERT_TRUE(files_.Lock(*held).ok());
-  Status replaced = files_.Replace(In("b.txt"), In("a.txt"));
+  auto target = files_.Open(In("a.txt"), OpenMode::kReadWrite);
+  ASSERT_TRUE(target.ok());
+  auto locked = files_.TryLock(*target);
+  EXPECT_TRUE(locked.ok() && *locked);
+  const FileId target_id = files_.StatHandle(*target)->id;
+  EXPECT_TRUE(files_.Close(*target).ok());
+  // Not where the name leads elsewhere by now.
+  EXPECT_FALSE(files_.Replace(*held, In("b.txt"), In("a.txt"), FileId{}).ok());
+  Status replaced = files_.Replace(*held, In("b.txt"), In("a.txt"), target_id);
   ASSERT_TRUE(replaced.ok()) << replaced.error().description();
+  // The file in place now takes further bytes at its end.
+  EXPECT_TRUE(files_.WriteAtEnd(*held, std::string("er")).ok());
   EXPECT_TRUE(files_.Close(*held).ok());
   std::ifstream in(std::filesystem::path(Widen(In("a.txt"))));
   std::string content;
   in >> content;
-  EXPECT_EQ(content, "new");
+  EXPECT_EQ(content, "newer");
   EXPECT_EQ(files_.Stat(In("b.txt"))->kind, EntryKind::kMissing);
 }
 
@@ -173,7 +185,13 @@ TEST_F(Win32FileSystemTest, ReadOnlyFilesAreNotWritten) {
   ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY);
   EXPECT_FALSE(files_.MayWrite(In("read-only.txt")));
   EXPECT_TRUE(files_.MayWrite(In("b.txt")));
-  EXPECT_FALSE(files_.Replace(In("b.txt"), In("read-only.txt")).ok());
+  auto held = files_.Open(In("b.txt"), OpenMode::kRead);
+  ASSERT_TRUE(held.ok());
+  EXPECT_FALSE(files_
+                   .Replace(*held, In("b.txt"), In("read-only.txt"),
+                            files_.Stat(In("read-only.txt"))->id)
+                   .ok());
+  EXPECT_TRUE(files_.Close(*held).ok());
   EXPECT_EQ(files_.Stat(In("read-only.txt"))->size, 4u);
 }
 
