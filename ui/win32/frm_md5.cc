@@ -68,11 +68,11 @@ HFONT MakeFont(int points, int weight, UINT dpi) {
 
 // The size of `control`'s caption on one line in its font.
 SIZE CaptionSize(HWND control) {
-  const std::wstring caption = FillBuffer([control](wchar_t* buffer,
-                                                    DWORD size) {
-    return static_cast<DWORD>(
-        ::GetWindowTextW(control, buffer, static_cast<int>(size)));
-  });
+  const std::wstring caption =
+      FillBuffer([control](wchar_t* buffer, DWORD size) {
+        return static_cast<DWORD>(
+            ::GetWindowTextW(control, buffer, static_cast<int>(size)));
+      });
   const HDC dc = ::GetDC(control);
   const HGDIOBJ old_font = ::SelectObject(
       dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
@@ -100,8 +100,8 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
   // The program's icon, in the sizes the title bar and Alt+Tab ask for.
   window_class.hIcon = static_cast<HICON>(
       ::LoadImageW(instance, MAKEINTRESOURCEW(KORVIK_ICON), IMAGE_ICON,
-                   ::GetSystemMetrics(SM_CXICON),
-                   ::GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
+                   ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON),
+                   LR_DEFAULTCOLOR));
   window_class.hIconSm = static_cast<HICON>(
       ::LoadImageW(instance, MAKEINTRESOURCEW(KORVIK_ICON), IMAGE_ICON,
                    ::GetSystemMetrics(SM_CXSMICON),
@@ -119,8 +119,8 @@ frmMD5::frmMD5() {
   ::InitCommonControlsEx(&common);
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   RegisterWindowClass(instance, &frmMD5::WindowProc);
-  ::CreateWindowExW(kExStyle, kClassName, Widen(kCaption).c_str(), kStyle, 0,
-                    0, 0, 0, nullptr, nullptr, instance, this);
+  ::CreateWindowExW(kExStyle, kClassName, Widen(kCaption).c_str(), kStyle, 0, 0,
+                    0, 0, nullptr, nullptr, instance, this);
 
   for (const Control& control : kControls) {
     const wchar_t* control_class = L"STATIC";
@@ -163,8 +163,8 @@ frmMD5::frmMD5() {
                  SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 
   // Access keys stay underlined, not only once Alt has been pressed.
-  ::SendMessageW(window_, WM_CHANGEUISTATE, MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL),
-                 0);
+  ::SendMessageW(window_, WM_CHANGEUISTATE,
+                 MAKEWPARAM(UIS_CLEAR, UISF_HIDEACCEL), 0);
   focus_ = ::GetDlgItem(window_, KORVIK_ID_TXTFILENAME);
   ::SetFocus(focus_);
 }
@@ -293,7 +293,8 @@ LRESULT CALLBACK frmMD5::WindowProc(HWND window, UINT message, WPARAM wparam,
     auto* self = static_cast<frmMD5*>(
         reinterpret_cast<CREATESTRUCTW*>(lparam)->lpCreateParams);
     self->window_ = window;
-    ::SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    ::SetWindowLongPtrW(window, GWLP_USERDATA,
+                        reinterpret_cast<LONG_PTR>(self));
   }
   auto* self =
       reinterpret_cast<frmMD5*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
@@ -385,11 +386,12 @@ void frmMD5::Command(int id) {
 }
 
 void frmMD5::Dropped(HDROP drop) {
-  if (commands_ == nullptr || ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 0)
+  if (commands_ == nullptr ||
+      ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0) == 0)
     return;
   std::wstring name(::DragQueryFileW(drop, 0, nullptr, 0) + 1, L'\0');
-  name.resize(::DragQueryFileW(drop, 0, name.data(),
-                               static_cast<UINT>(name.size())));
+  name.resize(
+      ::DragQueryFileW(drop, 0, name.data(), static_cast<UINT>(name.size())));
   commands_->FileDropped(Narrow(name));
 }
 
