@@ -16,8 +16,9 @@ start_window "$folder"
 xdotool type --delay 5 "$(windows_path "$folder/data.txt")"
 xdotool key alt+g
 wait_for_hash >/dev/null
-# The focus back in the file name box, as at the start.
-xdotool key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
+# The focus back from "&Generate Hash" to the file name box, as at the
+# start.
+xdotool key shift+Tab shift+Tab shift+Tab shift+Tab shift+Tab
 sleep 0.5
 # The screen is black but for the window: trimmed to the window's frame.
 import -window root png:- | convert png:- -trim +repage "$output"

@@ -24,7 +24,7 @@ expected=$(md5sum "$folder/data.txt" | cut -c1-32)
 [ "$hash" = "$expected" ] || fail "hash shown: \"$hash\", MD5: $expected"
 
 xdotool key alt+a
-wait_for_window "$QUESTION_CAPTION"
+wait_for_window "$QUESTION_CAPTION" || fail "no message after Alt+A"
 sleep 0.5
 xdotool key Return
 sealed=$(printf 'first line\r\nsecond line\r\n%s' "$hash")
