@@ -112,6 +112,20 @@ std::wstring DrawnFace(HWND control) {
   return face;
 }
 
+// A drop of `name` as the shell hands it over: the names after a DROPFILES
+// header, each ended by a zero, the list by another.
+HGLOBAL Drop(const std::wstring& name) {
+  const std::size_t bytes =
+      sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t);
+  const HGLOBAL memory = ::GlobalAlloc(GHND, bytes);
+  auto* files = static_cast<DROPFILES*>(::GlobalLock(memory));
+  files->pFiles = sizeof(DROPFILES);
+  files->fWide = TRUE;
+  std::memcpy(files + 1, name.c_str(), name.size() * sizeof(wchar_t));
+  ::GlobalUnlock(memory);
+  return memory;
+}
+
 class WindowTest : public testing::Test {
  protected:
   WindowTest() { window_.ForwardTo(commands_); }
@@ -291,19 +305,8 @@ TEST_F(WindowTest, FontsAndColours) {
 }
 
 TEST_F(WindowTest, DroppedFileGoesToTheCommands) {
-  const std::wstring name = L"C:\\data\\orders.txt";
-  // A drop as the shell hands it over: the names after a DROPFILES header,
-  // each ended by a zero, the list by another.
-  const std::size_t bytes =
-      sizeof(DROPFILES) + (name.size() + 2) * sizeof(wchar_t);
-  const HGLOBAL memory = ::GlobalAlloc(GHND, bytes);
-  auto* files = static_cast<DROPFILES*>(::GlobalLock(memory));
-  files->pFiles = sizeof(DROPFILES);
-  files->fWide = TRUE;
-  std::memcpy(files + 1, name.c_str(), name.size() * sizeof(wchar_t));
-  ::GlobalUnlock(memory);
   ::PostMessageW(window_.handle(), WM_DROPFILES,
-                 reinterpret_cast<WPARAM>(memory), 0);
+                 reinterpret_cast<WPARAM>(Drop(L"C:\\data\\orders.txt")), 0);
   window_.HandlePendingMessages();
   EXPECT_THAT(commands_.calls, ElementsAre("dropped C:\\data\\orders.txt"));
 }
@@ -314,13 +317,15 @@ TEST_F(WindowTest, OperationKeepsTheWindowAliveAndDropsInput) {
   const HWND box = Control(KORVIK_ID_TXTFILENAME);
   LRESULT busy_cursor = FALSE;
   window_.RunOperation([&] {
-    // Keys, a click and the close box while the work goes on.
+    // Keys, a click, a drop and the close box while the work goes on.
     ::PostMessageW(box, WM_SYSKEYDOWN, 'E', 1 | (1 << 29));
     ::PostMessageW(box, WM_SYSCHAR, 'e', 1 | (1 << 29));
     ::PostMessageW(::GetDlgItem(window, KORVIK_ID_CMDHASH), WM_LBUTTONDOWN,
                    MK_LBUTTON, MAKELPARAM(5, 5));
     ::PostMessageW(::GetDlgItem(window, KORVIK_ID_CMDHASH), WM_LBUTTONUP, 0,
                    MAKELPARAM(5, 5));
+    ::PostMessageW(window, WM_DROPFILES,
+                   reinterpret_cast<WPARAM>(Drop(L"C:\\data.txt")), 0);
     ::PostMessageW(window, WM_CLOSE, 0, 0);
     // The window still answers, and shows the busy cursor after a while.
     std::this_thread::sleep_for(std::chrono::milliseconds(800));

@@ -88,7 +88,7 @@ bool IsUserInput(const MSG& message) {
   const UINT m = message.message;
   return (m >= WM_KEYFIRST && m <= WM_KEYLAST) ||
          (m >= WM_MOUSEFIRST && m <= WM_MOUSELAST) ||
-         (m >= WM_NCMOUSEMOVE && m <= WM_NCXBUTTONDBLCLK) || m == WM_DROPFILES;
+         (m >= WM_NCMOUSEMOVE && m <= WM_NCXBUTTONDBLCLK);
 }
 
 void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
@@ -267,8 +267,9 @@ void frmMD5::RunOperation(const std::function<void()>& work) {
     work();
     ::PostMessageW(window, kOperationDone, 0, 0);
   });
-  // Paints and timers go on; what the user types, clicks or drops meanwhile
-  // is dropped, so that one command runs at a time.
+  // Paints and timers go on; what the user types or clicks meanwhile is
+  // dropped, and the window ignores drops and the close box, so that one
+  // command runs at a time.
   MSG message;
   for (;;) {
     if (::GetMessageW(&message, nullptr, 0, 0) <= 0) continue;
