@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # One session in the window of the real korvik.exe, driven from the
 # keyboard: Yes to the question, a drive-letter path typed into the file
-# name box, Alt+G shows the hash, Alt+A seals the file, Alt+E ends the
+# name box, Enter and Esc do nothing, Alt+G shows the hash, Alt+A seals the file, Alt+E ends the
 # program. The window writes no run log; the batch program then finds the
 # seal in order.
 #
@@ -18,6 +18,11 @@ data=$(windows_path "$folder/data.txt")
 
 start_window "$folder"
 xdotool type --delay 5 "$data"
+# Enter and Esc in the file name box press no button.
+xdotool key Return Escape
+sleep 0.5
+! find_window "$QUESTION_CAPTION" >/dev/null || fail "Enter or Esc showed a message"
+find_window "$WINDOW_CAPTION" >/dev/null || fail "Enter or Esc closed the window"
 xdotool key alt+g
 hash=$(wait_for_hash)
 expected=$(md5sum "$folder/data.txt" | cut -c1-32)

@@ -13,6 +13,7 @@ shift 2
 # Wine's own fonts, "MS Sans Serif" among them, in the prefix's font folder,
 # where Debian's Wine does not put them (package fonts-wine).
 "$wine_run" "$prefix" cmd.exe /c exit </dev/null >/dev/null 2>&1
+mkdir -p "$prefix/drive_c/windows/Fonts"
 for font in /usr/share/wine/fonts/*; do
   [ -e "$prefix/drive_c/windows/Fonts/${font##*/}" ] ||
     ln -s "$font" "$prefix/drive_c/windows/Fonts/"
