@@ -19,12 +19,17 @@ LOCALES=(de_DE fi_FI hu_HU en_US ja_JP)
 
 # Debian packages the Windows build and its tests need: the mingw-w64 cross
 # compilers, 64-bit Wine to run the tests, GoogleTest's sources to build it
-# for Windows, NSIS and zip for the installer and the portable zip.
+# for Windows, NSIS and zip for the installer and the portable zip, icoutils
+# for the program's icon, Wine's own fonts for the window, and an X server
+# with a window manager, a keyboard driver and a screen grabber for the
+# window's tests and its screenshot.
 WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64
-  wine wine64
+  wine wine64 fonts-wine
   googletest
   nsis zip
+  icoutils
+  xvfb openbox xdotool imagemagick
 )
 
 as_root() {

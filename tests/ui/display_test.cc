@@ -1,7 +1,7 @@
 // Interactive mode and the display: a display that does not answer is told
 // like a missing one, a display that answers gets the question, and the
 // module's own check of X servers and Wayland compositors.
-#include "ui/display.h"
+#include "ui/qt/display.h"
 
 #include <gtest/gtest.h>
 #include <signal.h>

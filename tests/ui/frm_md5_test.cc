@@ -1,5 +1,5 @@
 // The window itself: its controls, its keys, and what it passes on.
-#include "ui/frm_md5.h"
+#include "ui/qt/frm_md5.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The offer of interactive mode, and the window wired to its presenter.
-#include "ui/interactive_mode.h"
+#include "ui/qt/interactive_mode.h"
 
 #include <gtest/gtest.h>
 

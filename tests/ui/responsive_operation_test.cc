@@ -1,5 +1,5 @@
 // Long work runs beside a live, but untouchable, window.
-#include "ui/responsive_operation.h"
+#include "ui/qt/responsive_operation.h"
 
 #include <gtest/gtest.h>
 

@@ -4,10 +4,12 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 
 #include "checksum/digest_library.h"
@@ -18,6 +20,34 @@ namespace korvik {
 namespace {
 
 namespace fs = std::filesystem;
+
+#ifdef _WIN32
+constexpr char kSeparator = '\\';
+// Windows drops blanks at the end of a name: "data.txt  " is data.txt.
+constexpr bool kBlanksEndNames = true;
+#else
+constexpr char kSeparator = '/';
+constexpr bool kBlanksEndNames = false;
+#endif
+
+// The build's program directory, as the system under test names it: Wine
+// shows the Unix root as drive Z:.
+std::string BuiltProgramDirectory() {
+  std::string path = KORVIK_PROGRAM_DIR;
+  if (kSeparator == '\\') {
+    std::replace(path.begin(), path.end(), '/', kSeparator);
+    path.insert(0, "Z:");
+  }
+  return path;
+}
+
+// The canonical name of an existing local file: on Windows in upper case.
+std::string Canonical(std::string path) {
+  if (kSeparator == '\\') {
+    for (char& c : path) c = static_cast<char>(std::toupper(c));
+  }
+  return path;
+}
 
 constexpr char kInvalidName[] = "Invalid/Missing File Name!";
 // A text file whose lines end in a lone CR, CR LF and nothing, and the
@@ -54,7 +84,7 @@ class TestProcess : public Process {
     return system_.TempDirectory();
   }
 
-  std::string program_directory = KORVIK_PROGRAM_DIR;
+  std::string program_directory = BuiltProgramDirectory();
   std::string changed_to;  // the last directory made current
 
  private:
@@ -70,9 +100,10 @@ class TestProcess : public Process {
 };
 
 std::string MakeScratchDirectory() {
-  std::string pattern = fs::temp_directory_path() / "korvik-ui-XXXXXX";
-  if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "no scratch";
-  return pattern;
+  const fs::path path = fs::temp_directory_path() /
+                        ("korvik-ui-" + std::to_string(std::random_device()()));
+  fs::create_directory(path);
+  return path.string();
 }
 
 class WindowPresenterTest : public testing::Test {
@@ -84,9 +115,17 @@ class WindowPresenterTest : public testing::Test {
 
   // Writes `content` to the scratch file `name`; returns its path.
   std::string Write(const std::string& name, const std::string& content) {
-    const std::string path = scratch_ + "/" + name;
+    const std::string path = scratch_ + kSeparator + name;
     std::ofstream(path, std::ios::binary) << content;
     return path;
+  }
+
+  // Returns `path` with two blanks after it. Where blanks may end a name,
+  // that is an empty file of its own.
+  std::string BlankEnded(const std::string& path) {
+    const std::string blank_ended = path + "  ";
+    if (!kBlanksEndNames) std::ofstream(blank_ended, std::ios::binary);
+    return blank_ended;
   }
 
   static std::string Read(const std::string& path) {
@@ -120,7 +159,7 @@ TEST_F(UnusableNameTest, GenerateWarnsAndKeepsTheHashBox) {
 TEST_F(UnusableNameTest, AppendInformsAndWritesNothing) {
   view_.hash_box = "earlier hash";
   presenter_.cmdAppend_Click();
-  view_.file_name_box = scratch_ + "/missing.txt";
+  view_.file_name_box = scratch_ + kSeparator + "missing.txt";
   presenter_.cmdAppend_Click();
   const ShownMessage expected{kInvalidName, MessageIcon::kInformation};
   EXPECT_EQ(view_.messages, (std::vector<ShownMessage>{expected, expected}));
@@ -156,18 +195,18 @@ TEST_F(ChoosingAFileTest, CancelledDialogEmptiesBothBoxes) {
   EXPECT_EQ(view_.dialogs_shown, 1);
   EXPECT_EQ(view_.file_name_box, "");
   EXPECT_EQ(view_.hash_box, "");
-  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+  EXPECT_EQ(process_.changed_to, BuiltProgramDirectory());
 }
 
 TEST_F(ChoosingAFileTest, ChosenFileTakesItsCanonicalName) {
   // Blanks after the name go once the entry is found.
   const std::string path = Write("data.txt", kText);
-  view_.dialog_answer = Write("data.txt  ", "");
+  view_.dialog_answer = BlankEnded(path);
   view_.hash_box = "earlier hash";
   presenter_.cmdOpen_Click();
-  EXPECT_EQ(view_.file_name_box, path);
+  EXPECT_EQ(view_.file_name_box, Canonical(path));
   EXPECT_EQ(view_.hash_box, "");
-  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+  EXPECT_EQ(process_.changed_to, BuiltProgramDirectory());
   EXPECT_TRUE(view_.messages.empty());
 }
 
@@ -175,16 +214,16 @@ TEST_F(ChoosingAFileTest, DropActsLikeTheDialog) {
   const std::string path = Write("data.txt", kText);
   view_.hash_box = "earlier hash";
   presenter_.FileDropped(path);
-  EXPECT_EQ(view_.file_name_box, path);
+  EXPECT_EQ(view_.file_name_box, Canonical(path));
   EXPECT_EQ(view_.hash_box, "");
-  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+  EXPECT_EQ(process_.changed_to, BuiltProgramDirectory());
 
   process_.changed_to.clear();
   view_.hash_box = "earlier hash";
-  presenter_.FileDropped(scratch_ + "/.hidden");
+  presenter_.FileDropped(scratch_ + kSeparator + ".hidden");
   EXPECT_EQ(view_.file_name_box, "");
   EXPECT_EQ(view_.hash_box, "");
-  EXPECT_EQ(process_.changed_to, KORVIK_PROGRAM_DIR);
+  EXPECT_EQ(process_.changed_to, BuiltProgramDirectory());
   EXPECT_EQ(view_.dialogs_shown, 0);
 }
 
@@ -218,15 +257,20 @@ TEST_F(SealingTest, AppendWritesToTheNameAsTyped) {
   // The hash is generated for the canonical name, without the blanks, but
   // appended to the name exactly as it stands in the box.
   const std::string path = Write("data.txt", kText);
-  const std::string typed = Write("data.txt  ", "");
+  const std::string typed = BlankEnded(path);
   view_.file_name_box = typed;
   presenter_.cmdAppend_Click();
   EXPECT_EQ(
       view_.messages,
       (std::vector<ShownMessage>{{"Hash Appended successfully to : " + typed,
                                   MessageIcon::kInformation}}));
-  EXPECT_EQ(Read(typed), kTextHash);
-  EXPECT_EQ(Read(path), kTextAsCrLf);
+  if (kBlanksEndNames) {
+    // Both names name the one file.
+    EXPECT_EQ(Read(path), std::string(kTextAsCrLf) + kTextHash);
+  } else {
+    EXPECT_EQ(Read(typed), kTextHash);
+    EXPECT_EQ(Read(path), kTextAsCrLf);
+  }
 }
 
 TEST_F(WindowPresenterTest, ExitClosesTheWindow) {

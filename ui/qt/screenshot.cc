@@ -2,7 +2,7 @@
 #include <QApplication>
 #include <cstdio>
 
-#include "ui/frm_md5.h"
+#include "ui/qt/frm_md5.h"
 
 int main(int argc, char** argv) {
   if (argc != 2) {

@@ -1,4 +1,4 @@
-#include "ui/display.h"
+#include "ui/qt/display.h"
 
 #include <sys/socket.h>
 #include <sys/un.h>

@@ -4,8 +4,8 @@
 
 #include "app/window_module.h"
 #include "checksum/system_services.h"
-#include "ui/display.h"
-#include "ui/interactive_mode.h"
+#include "ui/qt/display.h"
+#include "ui/qt/interactive_mode.h"
 
 extern "C" __attribute__((visibility("default"))) korvik::WindowOutcome
 korvik_offer_interactive_mode(int argc, char** argv) {

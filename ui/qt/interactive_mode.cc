@@ -1,9 +1,9 @@
-#include "ui/interactive_mode.h"
+#include "ui/qt/interactive_mode.h"
 
 #include <QMessageBox>
 
-#include "ui/frm_md5.h"
 #include "ui/program_title.h"
+#include "ui/qt/frm_md5.h"
 #include "ui/window_presenter.h"
 
 namespace korvik {

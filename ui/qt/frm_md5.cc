@@ -1,4 +1,4 @@
-#include "ui/frm_md5.h"
+#include "ui/qt/frm_md5.h"
 
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "ui/program_title.h"
-#include "ui/responsive_operation.h"
+#include "ui/qt/responsive_operation.h"
 
 namespace korvik {
 namespace {

@@ -1,4 +1,4 @@
-#include "ui/responsive_operation.h"
+#include "ui/qt/responsive_operation.h"
 
 #include <QApplication>
 #include <QEvent>
