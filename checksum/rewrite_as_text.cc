@@ -7,6 +7,7 @@
 #include "checksum/entries.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
+#include "checksum/side_digest.h"
 
 namespace korvik {
 namespace {
@@ -58,8 +59,11 @@ class WorkFile {
   Expected<bool> Acquire(const std::string& path, const FileId& data);
 
   // Writes the data file's rewritten form into the work file, complete and
-  // flushed.
-  Status Fill(FileHandle data);
+  // flushed; hands every block written to `digest` where there is one.
+  Status Fill(FileHandle data, SideDigest* digest);
+
+  // Returns what the work file's handle finds now.
+  Expected<EntryInfo> Info() { return files_.StatHandle(handle_); }
 
   // Puts the work file in the data file's place.
   Status Replace(const std::string& target);
@@ -113,27 +117,46 @@ Status WorkFile::RemoveLeftover() {
   return Status::Ok();
 }
 
-Status WorkFile::Fill(FileHandle data) {
+Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
   if (Status emptied = files_.Truncate(handle_, 0); !emptied.ok()) {
     return emptied;
   }
   LineEndWriter writer;
-  std::string output;
-  output.reserve(2 * kBlockSize + 2);
+  // Two by turns: the other core digests one while the next is made.
+  std::string outputs[2];
+  for (std::string& output : outputs) output.reserve(2 * kBlockSize + 2);
+  // The last block handed over is digested before its buffer goes.
+  struct WaitForDigest {
+    SideDigest* digest;
+    ~WaitForDigest() {
+      if (digest != nullptr) digest->Wait();
+    }
+  } wait_for_digest{digest};
+  int turn = 0;
   Status written;
   std::uint64_t offset = 0;
-  auto read = ReadBlocks(files_, data, [&](std::span<const char> block) {
-    output.clear();
-    writer.Convert(block, output);
+  auto next_output = [&]() -> std::string& {
+    turn ^= 1;
+    outputs[turn].clear();
+    return outputs[turn];
+  };
+  auto emit = [&](const std::string& output) {
+    if (digest != nullptr) digest->Add(output);
     written = files_.WriteAt(handle_, output, offset);
     offset += output.size();
     return written.ok();
+  };
+  auto read = ReadBlocks(files_, data, [&](std::span<const char> block) {
+    std::string& output = next_output();
+    writer.Convert(block, output);
+    return emit(output);
   });
   if (!read.ok()) return read.status();
   if (!written.ok()) return written;
-  output.clear();
+  std::string& output = next_output();
   writer.Finish(output);
-  return files_.WriteAt(handle_, output, offset);
+  emit(output);
+  return written;
 }
 
 Status WorkFile::Replace(const std::string& target) {
@@ -258,11 +281,33 @@ Expected<bool> RewriteAsText(const Services& services,
     case LineEndChange::kAppend:
       done = AppendLineEnd(files, data, scanner.Suffix(), length);
       break;
-    case LineEndChange::kRewrite:
-      done = work.Fill(data.get());
+    case LineEndChange::kRewrite: {
+      // A sealing run digests the new bytes on the other core as they are
+      // written: the rewritten file is then not read again.
+      std::optional<SideDigest> side;
+      if (memo != nullptr && services.digest.OffersStreamDigest()) {
+        if (auto stream = services.digest.StartStream(); stream.ok()) {
+          side.emplace(std::move(*stream));
+        }
+      }
+      done = work.Fill(data.get(), side ? &*side : nullptr);
       if (done.ok()) done = data.Close();
       if (done.ok()) done = work.Replace(*target);
+      // The file as placed, by its handle: another file put under the name
+      // since is not taken for it.
+      auto placed = work.Info();
+      if (done.ok() && memo != nullptr && placed.ok()) {
+        std::optional<std::string> written;
+        if (side) {
+          auto finished = side->Finish();
+          if (finished.ok() && side->size() == placed->size) {
+            written = std::move(*finished);
+          }
+        }
+        memo->Remember(*placed, std::move(written));
+      }
       break;
+    }
   }
   return done.ok();
 }

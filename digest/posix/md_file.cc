@@ -13,8 +13,12 @@
 #include <cstdlib>
 
 #include "digest/hex_digits.h"
+#include "digest/stream_context.h"
 
 namespace {
+
+static_assert(sizeof(MD5_CTX) <= korvik::digest::kStreamContextSize &&
+              alignof(MD5_CTX) <= korvik::digest::kStreamAlignment);
 
 constexpr std::size_t kReadSize = std::size_t{1} << 20;
 
@@ -85,4 +89,40 @@ extern "C" __attribute__((visibility("default"))) int MDFileHead(
     const char* file_name, long long length, char* digest) {
   if (length < 0) return EINVAL;
   return DigestFile(file_name, static_cast<std::uint64_t>(length), digest);
+}
+
+// Starts a digest of bytes handed over piece by piece, its state kept in the
+// caller's `context` of `context_size` bytes (kStreamContextSize are always
+// enough). Returns 0, or EINVAL where the context is too small. Every
+// started digest ends with MDStreamEnd.
+extern "C" __attribute__((visibility("default"))) int MDStreamBegin(
+    void* context, long long context_size) {
+  if (context == nullptr || context_size < 0 ||
+      static_cast<std::uint64_t>(context_size) < sizeof(MD5_CTX)) {
+    return EINVAL;
+  }
+  MD5_Init(static_cast<MD5_CTX*>(context));
+  return 0;
+}
+
+// Adds the next `length` bytes at `data` to the digest in `context`.
+extern "C" __attribute__((visibility("default"))) int MDStreamUpdate(
+    void* context, const char* data, long long length) {
+  if (context == nullptr || length < 0 || (data == nullptr && length > 0)) {
+    return EINVAL;
+  }
+  MD5_Update(static_cast<MD5_CTX*>(context), data,
+             static_cast<std::size_t>(length));
+  return 0;
+}
+
+// Ends the digest in `context` and writes it into `digest` as MDFile does;
+// a null `digest` abandons it. The context may then be started anew.
+extern "C" __attribute__((visibility("default"))) int MDStreamEnd(
+    void* context, char* digest) {
+  if (context == nullptr) return EINVAL;
+  unsigned char raw[korvik::digest::kMd5Size];
+  MD5_Final(raw, static_cast<MD5_CTX*>(context));
+  if (digest != nullptr) korvik::digest::WriteHexDigits(raw, digest);
+  return 0;
 }
