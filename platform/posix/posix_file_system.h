@@ -32,6 +32,8 @@ class PosixFileSystem : public FileSystem {
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
+  void StartSync(FileHandle file, std::uint64_t offset,
+                 std::uint64_t length) override;
   Status Lock(FileHandle file) override;
   Status Replace(const std::string& replacement,
                  const std::string& target) override;
