@@ -2,11 +2,13 @@
 // block overlaps the caller's work on the next.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
-#include <future>
 #include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <thread>
 
 #include "checksum/digest_library.h"
 #include "platform/result.h"
@@ -36,10 +38,18 @@ class SideDigest {
   Expected<std::string> Finish();
 
  private:
+  // Digests each block handed over until told to stop.
+  void Work();
+
   std::unique_ptr<DigestStream> stream_;
-  std::future<Status> pending_;
-  Status failed_;
   std::uint64_t size_ = 0;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::span<const char> block_;  // guarded by mutex_, with the fields below
+  bool pending_ = false;         // block_ is handed over or being digested
+  bool stopping_ = false;
+  Status failed_;
+  std::thread worker_;  // last: starts once the fields above are made
 };
 
 }  // namespace korvik
