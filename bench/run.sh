@@ -267,8 +267,9 @@ fresh_copy() {
 # peak RSS from /usr/bin/time.  Both sides of a comparison are started the
 # same way, so the small cost of /usr/bin/time itself cancels out.
 # --------------------------------------------------------------------------
-LAST_US=0 # wall time of the last run_timed, microseconds
-LAST_KB=0 # peak RSS of the last run_timed, KiB
+LAST_US=0  # wall time of the last run_timed, microseconds
+LAST_KB=0  # peak RSS of the last run_timed, KiB
+LAST_CPU=0 # user + system CPU time of the last run_timed, microseconds
 
 show_failure() {
     printf 'run.sh: failed: %s\n' "$*" >&2
@@ -280,14 +281,15 @@ show_failure() {
 run_timed() { # CMD ARGS...
     local t0 t1 rc=0
     t0=$EPOCHREALTIME
-    /usr/bin/time -f '%M' -o "$rss_file" "$@" >/dev/null 2>"$err_file" || rc=$?
+    /usr/bin/time -f '%M %U %S' -o "$rss_file" "$@" >/dev/null 2>"$err_file" || rc=$?
     t1=$EPOCHREALTIME
     if ((rc != 0)); then
         show_failure "$* (status $rc)"
         exit 1
     fi
     LAST_US=$((${t1/./} - ${t0/./}))
-    LAST_KB=$(tail -n 1 -- "$rss_file")
+    read -r LAST_KB LAST_CPU < <(tail -n 1 -- "$rss_file" |
+        awk '{ printf "%d %d\n", $1, ($2 + $3) * 1e6 }')
 }
 
 # Peer commands that are two programs in a row run under one bash -c, so
@@ -321,11 +323,13 @@ expect_size() { # FILE BYTES
 }
 
 # Result rows of the timing table (tab separated):
-#   case, peer, korvik median us, peer median us, goal ratio, korvik RSS KiB
+#   case, peer, korvik median us, peer median us, goal ratio, korvik RSS KiB,
+#   and where measured korvik and peer median CPU time (user + system) us.
+# CPU time depends much less on what else the machine runs than wall time.
 rows=()
 notes=()
 add_row() {
-    rows+=("$(printf '%s\t%s\t%s\t%s\t%s\t%s' "$@")")
+    rows+=("$(printf '%s\t%s\t%s\t%s\t%s\t%s\t%s\t%s' "$1" "$2" "$3" "$4" "$5" "$6" "${7-}" "${8-}")")
 }
 
 # The ratios the goals table judges, by case key.
@@ -346,35 +350,37 @@ rss_a_small=0 # same for korvik -A, over all sealing cases
 # file, since both hash every byte once.
 case_verify() {
     note "case: verify $(human_bytes "$size") (korvik -V vs md5sum)"
-    local k=() p=() r=() i
+    local k=() p=() r=() kc=() pc=() i
     warm sealed.txt
     for ((i = 0; i < pairs; i++)); do
         run_timed "$korvik" -V "$scratch/sealed.txt"
-        k+=("$LAST_US") r+=("$LAST_KB")
+        k+=("$LAST_US") r+=("$LAST_KB") kc+=("$LAST_CPU")
         run_timed md5sum -- "$scratch/sealed.txt"
-        p+=("$LAST_US")
+        p+=("$LAST_US") pc+=("$LAST_CPU")
     done
     rss_v_small=$(max_of "${r[@]}")
-    add_goal_row verify "verify" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 0.95 "$rss_v_small"
+    add_goal_row verify "verify" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 0.95 "$rss_v_small" \
+        "$(median "${kc[@]}")" "$(median "${pc[@]}")"
 }
 
 # Sealing text that already ends every line in CR LF: korvik only has to
 # hash and append, so it should cost hardly more than md5sum.
 case_seal_crlf() {
     note "case: seal CR LF text (korvik -A vs md5sum)"
-    local k=() p=() r=() i
+    local k=() p=() r=() kc=() pc=() i
     for ((i = 0; i < pairs; i++)); do
         fresh_copy crlf.txt work.txt
         run_timed "$korvik" -A "$scratch/work.txt"
-        k+=("$LAST_US") r+=("$LAST_KB")
+        k+=("$LAST_US") r+=("$LAST_KB") kc+=("$LAST_CPU")
         expect_size work.txt "$((size + 32))"
         fresh_copy crlf.txt work.txt
         run_timed md5sum -- "$scratch/work.txt"
-        p+=("$LAST_US")
+        p+=("$LAST_US") pc+=("$LAST_CPU")
     done
     rm -f work.txt
     rss_a_small=$(max_of "$rss_a_small" "${r[@]}")
-    add_goal_row seal_crlf "seal CR LF text" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 0.97 "$(max_of "${r[@]}")"
+    add_goal_row seal_crlf "seal CR LF text" "md5sum" "$(median "${k[@]}")" "$(median "${p[@]}")" 0.97 "$(max_of "${r[@]}")" \
+        "$(median "${kc[@]}")" "$(median "${pc[@]}")"
 }
 
 # Sealing LF-only text.  For korvik a lone LF is not a line end, so the whole
@@ -384,19 +390,19 @@ case_seal_crlf() {
 # korvik is expected to be far cheaper than unix2dos + md5sum.
 case_seal_lf() {
     note "case: seal LF-only text (korvik -A vs md5sum, vs unix2dos + md5sum)"
-    local k=() p=() u=() r=() i
+    local k=() p=() u=() r=() kc=() pc=() uc=() i
     for ((i = 0; i < pairs; i++)); do
         fresh_copy lf.txt work.txt
         run_timed "$korvik" -A "$scratch/work.txt"
-        k+=("$LAST_US") r+=("$LAST_KB")
+        k+=("$LAST_US") r+=("$LAST_KB") kc+=("$LAST_CPU")
         # The final LF is no line end: CR LF is added after it.
         expect_size work.txt "$((size + 2 + 32))"
         fresh_copy lf.txt work.txt
         run_timed md5sum -- "$scratch/work.txt"
-        p+=("$LAST_US")
+        p+=("$LAST_US") pc+=("$LAST_CPU")
         fresh_copy lf.txt work.txt
         unix2dos_md5 "$scratch/work.txt"
-        u+=("$LAST_US")
+        u+=("$LAST_US") uc+=("$LAST_CPU")
         # unix2dos skips files it takes for binary; make sure it really
         # converted, or its timing would mean nothing.
         if ((i == 0)) && (($(stat -c %s work.txt) <= size)); then
@@ -405,10 +411,13 @@ case_seal_lf() {
     done
     rm -f work.txt
     rss_a_small=$(max_of "$rss_a_small" "${r[@]}")
-    local km
+    local km kcm
     km=$(median "${k[@]}")
-    add_goal_row seal_lf "seal LF-only text" "md5sum" "$km" "$(median "${p[@]}")" 1.0 "$(max_of "${r[@]}")"
-    add_row "seal LF-only text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" "" "$(max_of "${r[@]}")"
+    kcm=$(median "${kc[@]}")
+    add_goal_row seal_lf "seal LF-only text" "md5sum" "$km" "$(median "${p[@]}")" 1.0 "$(max_of "${r[@]}")" \
+        "$kcm" "$(median "${pc[@]}")"
+    add_row "seal LF-only text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" "" "$(max_of "${r[@]}")" \
+        "$kcm" "$(median "${uc[@]}")"
 }
 
 # Sealing text whose lines end in a lone CR: korvik turns each into CR LF.
@@ -420,28 +429,31 @@ case_seal_lf() {
 # then unix2dos; that pair is timed as well, for information.
 case_seal_cr() {
     note "case: seal lone-CR text (korvik -A vs unix2dos + md5sum)"
-    local k=() u=() m=() r=() i
+    local k=() u=() m=() r=() kc=() uc=() mc=() i
     for ((i = 0; i < pairs; i++)); do
         fresh_copy cr.txt work.txt
         run_timed "$korvik" -A "$scratch/work.txt"
-        k+=("$LAST_US") r+=("$LAST_KB")
+        k+=("$LAST_US") r+=("$LAST_KB") kc+=("$LAST_CPU")
         expect_size work.txt "$((size + cr_count + 32))"
         fresh_copy cr.txt work.txt
         unix2dos_md5 "$scratch/work.txt"
-        u+=("$LAST_US")
+        u+=("$LAST_US") uc+=("$LAST_CPU")
         if ((i == 0)) && (($(stat -c %s work.txt) == size)); then
             notes+=("unix2dos left the lone CRs of cr.txt unchanged (it only converts LF)")
         fi
         fresh_copy cr.txt work.txt
         mac2unix_unix2dos_md5 "$scratch/work.txt"
-        m+=("$LAST_US")
+        m+=("$LAST_US") mc+=("$LAST_CPU")
     done
     rm -f work.txt
     rss_a_small=$(max_of "$rss_a_small" "${r[@]}")
-    local km
+    local km kcm
     km=$(median "${k[@]}")
-    add_goal_row seal_cr "seal lone-CR text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" 0.35 "$(max_of "${r[@]}")"
-    add_row "seal lone-CR text" "mac2unix+unix2dos+md5sum" "$km" "$(median "${m[@]}")" "" "$(max_of "${r[@]}")"
+    kcm=$(median "${kc[@]}")
+    add_goal_row seal_cr "seal lone-CR text" "unix2dos+md5sum" "$km" "$(median "${u[@]}")" 0.35 "$(max_of "${r[@]}")" \
+        "$kcm" "$(median "${uc[@]}")"
+    add_row "seal lone-CR text" "mac2unix+unix2dos+md5sum" "$km" "$(median "${m[@]}")" "" "$(max_of "${r[@]}")" \
+        "$kcm" "$(median "${mc[@]}")"
 }
 
 # Many runs on a tiny file: here start-up cost (loading korvik.DLL, opening
@@ -665,12 +677,13 @@ print_report() {
             if (us >= 1e3) return sprintf("%.3f ms", us / 1e3)
             return sprintf("%.1f us", us)
         }
-        BEGIN { OFS = "\t"; print "case", "peer", "korvik", "peer time", "ratio", "goal", "korvik RSS", "result" }
+        BEGIN { OFS = "\t"; print "case", "peer", "korvik", "peer time", "ratio", "goal", "korvik RSS", "result", "CPU ratio" }
         {
             ratio = $4 > 0 ? $3 / $4 : 0
             if ($5 == "") { goal = "(info)"; res = "-" }
             else { goal = "<= " $5 "x"; res = (ratio <= $5 + 0) ? "met" : "NOT met" }
-            print $1, $2, t($3), t($4), sprintf("%.3fx", ratio), goal, sprintf("%.1f MiB", $6 / 1024), res
+            cpu = ($7 != "" && $8 > 0) ? sprintf("%.3fx (%s / %s)", $7 / $8, t($7), t($8)) : "-"
+            print $1, $2, t($3), t($4), sprintf("%.3fx", ratio), goal, sprintf("%.1f MiB", $6 / 1024), res, cpu
         }')
     printf '\nkorvik: %s\ninputs: %s, %d pair(s) per case, %d runs per 1 KiB batch\n\n' \
         "$korvik" "$(human_bytes "$size")" "$pairs" "$small_runs"

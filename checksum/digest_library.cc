@@ -3,8 +3,59 @@
 #include <cstring>
 
 #include "checksum/entries.h"
+#include "digest/stream_context.h"
 
 namespace korvik {
+namespace {
+
+class LoadedDigestStream final : public DigestStream {
+ public:
+  LoadedDigestStream(LibraryLoader& loader, std::string library_path,
+                     LoadedDigestLibrary::StreamFunctions functions)
+      : loader_(loader),
+        library_path_(std::move(library_path)),
+        functions_(functions) {}
+  LoadedDigestStream(const LoadedDigestStream&) = delete;
+  LoadedDigestStream& operator=(const LoadedDigestStream&) = delete;
+  ~LoadedDigestStream() override {
+    if (!ended_) (void)functions_.end(context_, nullptr);
+  }
+
+  Status Begin() {
+    ended_ = false;
+    return Checked(functions_.begin(
+        context_, static_cast<long long>(digest::kStreamContextSize)));
+  }
+
+  Status Update(std::span<const char> data) override {
+    return Checked(functions_.update(context_, data.data(),
+                                     static_cast<long long>(data.size())));
+  }
+
+  Status Finish(std::string& digest) override {
+    char buffer[kDigestLength + 1];
+    std::memset(buffer, ' ', kDigestLength);
+    buffer[kDigestLength] = '\0';
+    ended_ = true;
+    Status ended = Checked(functions_.end(context_, buffer));
+    if (ended.ok()) digest.assign(buffer, kDigestLength);
+    return ended;
+  }
+
+ private:
+  Status Checked(int code) {
+    if (code == 0) return Status::Ok();
+    return loader_.ErrorOfCode(code, "digest with", library_path_);
+  }
+
+  LibraryLoader& loader_;
+  std::string library_path_;
+  LoadedDigestLibrary::StreamFunctions functions_;
+  bool ended_ = true;  // nothing begun, or its end called
+  alignas(digest::kStreamAlignment) char context_[digest::kStreamContextSize];
+};
+
+}  // namespace
 
 LoadedDigestLibrary::LoadedDigestLibrary(LibraryLoader& loader,
                                          std::string library_path)
@@ -18,6 +69,14 @@ Status LoadedDigestLibrary::Load() {
   // A library made for the one-function interface lacks it.
   auto head = loader_.LoadFunction(library_path_, "MDFileHead");
   if (head.ok()) md_file_head_ = reinterpret_cast<MDFileHeadFunction>(*head);
+  auto begin = loader_.LoadFunction(library_path_, "MDStreamBegin");
+  auto update = loader_.LoadFunction(library_path_, "MDStreamUpdate");
+  auto end = loader_.LoadFunction(library_path_, "MDStreamEnd");
+  if (begin.ok() && update.ok() && end.ok()) {
+    stream_.begin = reinterpret_cast<decltype(stream_.begin)>(*begin);
+    stream_.update = reinterpret_cast<decltype(stream_.update)>(*update);
+    stream_.end = reinterpret_cast<decltype(stream_.end)>(*end);
+  }
   return Status::Ok();
 }
 
@@ -56,6 +115,22 @@ Status LoadedDigestLibrary::MDFileHead(const std::string& file_name,
   return Call(file_name, digest, [&](const char* name, char* buffer) {
     return md_file_head_(name, static_cast<long long>(length), buffer);
   });
+}
+
+bool LoadedDigestLibrary::OffersStreamDigest() {
+  return Load().ok() && stream_.begin != nullptr;
+}
+
+Expected<std::unique_ptr<DigestStream>> LoadedDigestLibrary::StartStream() {
+  if (!OffersStreamDigest()) {
+    return Error(ErrorKind::kNotFound,
+                 "the digest library '" + library_path_ +
+                     "' offers no function MDStreamBegin");
+  }
+  auto stream =
+      std::make_unique<LoadedDigestStream>(loader_, library_path_, stream_);
+  if (Status begun = stream->Begin(); !begun.ok()) return begun.error();
+  return std::unique_ptr<DigestStream>(std::move(stream));
 }
 
 std::string DigestLibraryPath(Process& process, PathSyntax paths) {

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -13,6 +15,18 @@ namespace korvik {
 
 inline constexpr std::string_view kDigestLibraryFileName = "korvik.DLL";
 inline constexpr std::size_t kDigestLength = 32;
+
+// A digest of bytes handed over piece by piece.
+class DigestStream {
+ public:
+  virtual ~DigestStream() = default;
+
+  // Adds the next bytes. Another thread than the starting one may call it.
+  virtual Status Update(std::span<const char> data) = 0;
+  // Sets `digest` to the MD5 digest of all bytes added, as MDFile writes a
+  // file's. The stream takes nothing more afterwards.
+  virtual Status Finish(std::string& digest) = 0;
+};
 
 class DigestLibrary {
  public:
@@ -31,6 +45,13 @@ class DigestLibrary {
   // named file, as MDFile does for a whole file.
   virtual Status MDFileHead(const std::string& file_name, std::uint64_t length,
                             std::string& digest) = 0;
+
+  // Determines whether the library digests bytes handed over piece by piece
+  // (its exports MDStreamBegin, MDStreamUpdate and MDStreamEnd). False also
+  // where the library cannot be loaded.
+  virtual bool OffersStreamDigest() = 0;
+  // Starts a digest of bytes handed over piece by piece.
+  virtual Expected<std::unique_ptr<DigestStream>> StartStream() = 0;
 };
 
 // The digest library loaded from its file on the first call.
@@ -44,6 +65,15 @@ class LoadedDigestLibrary final : public DigestLibrary {
   bool OffersHeadDigest() override;
   Status MDFileHead(const std::string& file_name, std::uint64_t length,
                     std::string& digest) override;
+  bool OffersStreamDigest() override;
+  Expected<std::unique_ptr<DigestStream>> StartStream() override;
+
+  // The exports of a digest fed piece by piece, all three or none.
+  struct StreamFunctions {
+    int (*begin)(void* context, long long context_size) = nullptr;
+    int (*update)(void* context, const char* data, long long length) = nullptr;
+    int (*end)(void* context, char* digest) = nullptr;
+  };
 
  private:
   using MDFileFunction = int (*)(const char* file_name, char* digest);
@@ -61,6 +91,7 @@ class LoadedDigestLibrary final : public DigestLibrary {
   std::string library_path_;
   MDFileFunction md_file_ = nullptr;
   MDFileHeadFunction md_file_head_ = nullptr;  // optional
+  StreamFunctions stream_;                     // optional
 };
 
 // Returns the path of the digest library file in the program's directory.

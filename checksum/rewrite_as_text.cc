@@ -9,6 +9,7 @@
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
 #include "checksum/seal_lock.h"
+#include "checksum/side_digest.h"
 
 namespace korvik {
 namespace {
@@ -64,8 +65,8 @@ class WorkFile {
   Expected<bool> Acquire(const std::string& path, const FileId& data);
 
   // Writes the data file's rewritten form into the work file, complete and
-  // flushed.
-  Status Fill(FileHandle data);
+  // flushed; hands every block written to `digest` where there is one.
+  Status Fill(FileHandle data, SideDigest* digest);
 
   // Puts the work file in the place of the data file `target`, the file
   // `expected`.
@@ -130,27 +131,49 @@ Status WorkFile::RemoveLeftover() {
   return Status::Ok();
 }
 
-Status WorkFile::Fill(FileHandle data) {
+Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
   if (Status emptied = files_.Truncate(handle_, 0); !emptied.ok()) {
     return emptied;
   }
   LineEndWriter writer;
-  std::string output;
-  output.reserve(2 * kBlockSize + 2);
+  // Two by turns: the other core digests one while the next is made.
+  std::string outputs[2];
+  for (std::string& output : outputs) output.reserve(2 * kBlockSize + 2);
+  // The last block handed over is digested before its buffer goes.
+  struct WaitForDigest {
+    SideDigest* digest;
+    ~WaitForDigest() {
+      if (digest != nullptr) digest->Wait();
+    }
+  } wait_for_digest{digest};
+  int turn = 0;
   Status written;
   std::uint64_t offset = 0;
-  auto read = ReadBlocks(files_, data, [&](std::span<const char> block) {
-    output.clear();
-    writer.Convert(block, output);
+  auto next_output = [&]() -> std::string& {
+    turn ^= 1;
+    outputs[turn].clear();
+    return outputs[turn];
+  };
+  auto emit = [&](const std::string& output) {
+    if (digest != nullptr) digest->Add(output);
     written = files_.WriteAt(handle_, output, offset);
+    // The device takes the blocks while the rest is made, so the flush at
+    // the end has little left to wait for.
+    if (written.ok()) files_.StartSync(handle_, offset, output.size());
     offset += output.size();
     return written.ok();
+  };
+  auto read = ReadBlocks(files_, data, [&](std::span<const char> block) {
+    std::string& output = next_output();
+    writer.Convert(block, output);
+    return emit(output);
   });
   if (!read.ok()) return read.status();
   if (!written.ok()) return written;
-  output.clear();
+  std::string& output = next_output();
   writer.Finish(output);
-  return files_.WriteAt(handle_, output, offset);
+  emit(output);
+  return written;
 }
 
 Status WorkFile::Replace(const std::string& target, const FileId& expected) {
@@ -304,7 +327,15 @@ Expected<bool> RewriteAsText(const Services& services,
                      "' has further names (hard links), which a rewrite "
                      "would part from it; it is left as it is");
   }
-  Status done = work.Fill(data);
+  // A sealing run digests the new bytes on the other core as they are
+  // written: the rewritten file is then not read again.
+  std::optional<SideDigest> side;
+  if (memo != nullptr && services.digest.OffersStreamDigest()) {
+    if (auto stream = services.digest.StartStream(); stream.ok()) {
+      side.emplace(std::move(*stream));
+    }
+  }
+  Status done = work.Fill(data, side ? &*side : nullptr);
   // Where open files cannot be replaced, their handles keep other runs out
   // as the lock did: a run holding the file makes the replacement fail.
   if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();
@@ -317,12 +348,24 @@ Expected<bool> RewriteAsText(const Services& services,
   auto moved = files.StatHandle(replaced);
   if (placed.ok() && moved.ok() && placed->id == moved->id) {
     seal.HandOver(replaced);
-    return true;
+  } else {
+    (void)files.Close(replaced);
+    if (!placed.ok()) return false;
+    auto taken = seal.Take(target, placed->id);
+    if (!taken.ok() || !*taken) return false;
   }
-  (void)files.Close(replaced);
-  if (!placed.ok()) return false;
-  auto taken = seal.Take(target, placed->id);
-  return taken.ok() && *taken;
+  auto now = files.StatHandle(seal.handle());
+  if (memo != nullptr && now.ok()) {
+    std::optional<std::string> written;
+    if (side) {
+      auto finished = side->Finish();
+      if (finished.ok() && side->size() == now->size) {
+        written = std::move(*finished);
+      }
+    }
+    memo->Remember(*now, std::move(written));
+  }
+  return true;
 }
 
 }  // namespace korvik

@@ -124,6 +124,11 @@ class FileSystem {
   virtual Status Truncate(FileHandle file, std::uint64_t length) = 0;
   // Flushes the file's data and metadata to the device.
   virtual Status Sync(FileHandle file) = 0;
+  // Starts writing `length` bytes of the file from `offset` to the device
+  // without waiting for them, so that a later Sync has less left to wait
+  // for. Does nothing where the system offers no such call.
+  virtual void StartSync(FileHandle /*file*/, std::uint64_t /*offset*/,
+                         std::uint64_t /*length*/) {}
   // Waits for an exclusive lock on the whole file, released when the
   // handle closes.
   virtual Status Lock(FileHandle file) = 0;

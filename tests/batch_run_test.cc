@@ -212,15 +212,23 @@ TEST_F(BatchRunTest, FileInOrderIsDigestedOnceWhenSealed) {
   EXPECT_EQ(world_.digest.calls, 1);
   EXPECT_FALSE(MarkerExists());
 
-  // A file the rewrite changes is digested once, as it then is.
-  for (const std::string text : {"a\nb", "a\rb\r\n"}) {
-    files_.AddFile("/data/changed.txt", text);
-    world_.digest.calls = 0;
-    Run("-A /data/changed.txt");
-    const std::string rewritten = RewriteLines(text);
-    EXPECT_EQ(files_.Contents("/data/changed.txt"),
-              rewritten + Md5Hex(rewritten));
-    EXPECT_EQ(world_.digest.calls, 1) << text;
+  // A file the rewrite changes is digested once, as it then is: a new file
+  // as it is written where the library can be fed piece by piece.
+  for (const bool piece_by_piece : {true, false}) {
+    world_.digest.offers_stream = piece_by_piece;
+    for (const std::string text : {"a\nb", "a\rb\r\n"}) {
+      SCOPED_TRACE(testing::PrintToString(text));
+      files_.AddFile("/data/changed.txt", text);
+      world_.digest.calls = 0;
+      world_.digest.streams = 0;
+      Run("-A /data/changed.txt");
+      const std::string rewritten = RewriteLines(text);
+      EXPECT_EQ(files_.Contents("/data/changed.txt"),
+                rewritten + Md5Hex(rewritten));
+      const bool new_file = !rewritten.starts_with(text);
+      EXPECT_EQ(world_.digest.streams, piece_by_piece && new_file ? 1 : 0);
+      EXPECT_EQ(world_.digest.calls + world_.digest.streams, 1);
+    }
   }
 }
 

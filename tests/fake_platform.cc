@@ -81,6 +81,37 @@ Status FakeDigestLibrary::MDFileHead(const std::string& file_name,
   return Status::Ok();
 }
 
+namespace {
+
+// Keeps what it is fed and digests it whole at the end.
+class FakeDigestStream : public DigestStream {
+ public:
+  explicit FakeDigestStream(bool fail_updates) : fail_updates_(fail_updates) {}
+  Status Update(std::span<const char> data) override {
+    if (fail_updates_) return Error::FromErrno(EIO, "digest", "stream");
+    data_.append(data.data(), data.size());
+    return Status::Ok();
+  }
+  Status Finish(std::string& digest) override {
+    digest = Md5Hex(data_);
+    return Status::Ok();
+  }
+
+ private:
+  bool fail_updates_;
+  std::string data_;
+};
+
+}  // namespace
+
+Expected<std::unique_ptr<DigestStream>> FakeDigestLibrary::StartStream() {
+  if (!offers_stream) return Error(ErrorKind::kNotFound, "no MDStreamBegin");
+  ++streams;
+  if (fail) return Error::FromErrno(EIO, "digest", "stream");
+  return std::unique_ptr<DigestStream>(
+      std::make_unique<FakeDigestStream>(fail_stream_updates));
+}
+
 FakeWorld::FakeWorld() {
   files.AddDirectory("/work");
   files.AddDirectory("/tmp");

@@ -72,9 +72,14 @@ class FakeDigestLibrary : public DigestLibrary {
   bool OffersHeadDigest() override { return offers_head; }
   Status MDFileHead(const std::string& file_name, std::uint64_t length,
                     std::string& digest) override;
-  int calls = 0;                        // of either function
+  bool OffersStreamDigest() override { return offers_stream; }
+  Expected<std::unique_ptr<DigestStream>> StartStream() override;
+  int calls = 0;                        // of either file function
+  int streams = 0;                      // digests started piece by piece
   bool fail = false;                    // every call fails
+  bool fail_stream_updates = false;     // a stream takes no bytes
   bool offers_head = true;              // false: a library of MDFile alone
+  bool offers_stream = true;            // false: no digest piece by piece
   std::function<void()> before_digest;  // runs at the start of each call
 
  private:

@@ -1,6 +1,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <optional>
+#include <string>
 
 #include "checksum/clean_file_memo.h"
 #include "checksum/line_ends.h"
@@ -12,6 +14,8 @@ namespace {
 
 constexpr char kData[] = "/data/orders.txt";
 constexpr char kWork[] = "/work/~~~~MD5.TMP";
+// The size of the blocks the rewrite reads.
+constexpr std::size_t kBlock = std::size_t{1} << 20;
 
 class RewriteAsTextTest : public testing::Test {
  protected:
@@ -184,6 +188,65 @@ TEST_F(RewriteAsTextTest, CleanFileIsNotReadAgainUntilItChanges) {
   EXPECT_EQ(files_.Contents(kData), "a\r\nb\r\nx\r\n");
 }
 
+// A sealing run's rewrite digests the bytes it writes, block by block on the
+// other core, where the library can be fed piece by piece; the memo then
+// holds the new file with that digest, and nothing reads the file again.
+class RewriteDigestTest : public RewriteAsTextTest,
+                          public testing::WithParamInterface<bool> {
+ protected:
+  void SetUp() override {
+    world_.digest.offers_stream = GetParam();
+    services_.clean_files = &memo_;
+  }
+
+  CleanFileMemo memo_;
+  Services services_ = world_.services;
+};
+
+TEST_P(RewriteDigestTest, RewrittenFileIsRememberedWithTheDigestOfItsBytes) {
+  // Several blocks, with line ends of every kind across their borders.
+  std::string original;
+  for (int i = 0; original.size() < 3 * kBlock + 5; ++i) {
+    original += "line " + std::to_string(i) + "\r\r\n\n"[i % 3] +
+                std::string(i % 7, 'x');
+  }
+  files_.AddFile(kData, original);
+  ASSERT_TRUE(*RewriteAsText(services_, kData));
+  const std::string rewritten = RewriteLines(original);
+  ASSERT_EQ(files_.Contents(kData), rewritten);
+
+  auto info = files_.Stat(kData);
+  ASSERT_TRUE(info.ok());
+  EXPECT_TRUE(memo_.Holds(*info));
+  if (GetParam()) {
+    EXPECT_EQ(memo_.DigestOf(*info), Md5Hex(rewritten));
+  } else {
+    EXPECT_EQ(memo_.DigestOf(*info), std::nullopt);
+  }
+  EXPECT_EQ(world_.digest.streams, GetParam() ? 1 : 0);
+  EXPECT_EQ(world_.digest.calls, 0);
+
+  world_.faulty.FailAllMatching("ReadAt", EIO);
+  auto again = RewriteAsText(services_, kData);
+  ASSERT_TRUE(again.ok());
+  EXPECT_TRUE(*again) << "the rewritten file was read again";
+}
+
+TEST_P(RewriteDigestTest, FailedDigestLeavesTheRewriteDoneAndTheDigestUnknown) {
+  world_.digest.fail_stream_updates = true;
+  files_.AddFile(kData, "a\rb");
+  ASSERT_TRUE(*RewriteAsText(services_, kData));
+  EXPECT_EQ(files_.Contents(kData), "a\r\nb\r\n");
+  auto info = files_.Stat(kData);
+  ASSERT_TRUE(info.ok());
+  EXPECT_EQ(memo_.DigestOf(*info), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Routes, RewriteDigestTest, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                           return info.param ? "PieceByPiece" : "FileAfter";
+                         });
+
 // A failure of any file call leaves the data file as it was or completely
 // rewritten, and no work file behind.
 class RewriteFailureTest
@@ -203,6 +266,8 @@ TEST_P(RewriteFailureTest, DataFileIsWholeAfterAFailureAtEveryCall) {
   for (std::size_t k = 1; k <= calls; ++k) {
     SCOPED_TRACE("failing call " + std::to_string(k));
     files_.AddFile(kData, original);
+    CleanFileMemo memo;
+    world_.services.clean_files = &memo;
     world_.faulty.Reset();
     world_.faulty.FailCall(k, code);
     auto result = Rewrite();
@@ -211,6 +276,14 @@ TEST_P(RewriteFailureTest, DataFileIsWholeAfterAFailureAtEveryCall) {
     if (result.ok() && *result) {
       EXPECT_EQ(now, rewritten);
     }
+    // What the memo holds after a failure is still true of the file.
+    auto info = files_.Stat(kData);
+    ASSERT_TRUE(info.ok());
+    if (memo.Holds(*info)) {
+      EXPECT_EQ(now, rewritten);
+      EXPECT_EQ(memo.DigestOf(*info).value_or(Md5Hex(now)), Md5Hex(now));
+    }
+    world_.services.clean_files = nullptr;
     // Only a failed removal of the work file itself leaves it behind; the
     // next run removes it.
     if (world_.faulty.injected().starts_with("remove '/work/~~~~MD5.TMP'")) {

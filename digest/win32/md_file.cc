@@ -12,6 +12,7 @@
 #include <new>
 
 #include "digest/hex_digits.h"
+#include "digest/stream_context.h"
 
 namespace {
 
@@ -20,17 +21,7 @@ constexpr DWORD kReadSize = DWORD{1} << 20;
 struct HandleCloser {
   void operator()(HANDLE handle) const { ::CloseHandle(handle); }
 };
-struct ProviderCloser {
-  void operator()(BCRYPT_ALG_HANDLE provider) const {
-    ::BCryptCloseAlgorithmProvider(provider, 0);
-  }
-};
-struct HashDestroyer {
-  void operator()(BCRYPT_HASH_HANDLE hash) const { ::BCryptDestroyHash(hash); }
-};
 using File = std::unique_ptr<void, HandleCloser>;
-using Provider = std::unique_ptr<void, ProviderCloser>;
-using Hash = std::unique_ptr<void, HashDestroyer>;
 
 // CNG reports NTSTATUS values; the library's callers get Win32 error codes.
 DWORD ErrorOf(NTSTATUS status) { return ::RtlNtStatusToDosError(status); }
@@ -65,11 +56,58 @@ DWORD OpenRegularFile(const char* file_name, File& file) {
   return ERROR_SUCCESS;
 }
 
+// A digest under way: CNG keeps the hash object itself.
+struct HashState {
+  BCRYPT_ALG_HANDLE provider = nullptr;
+  BCRYPT_HASH_HANDLE hash = nullptr;
+};
+static_assert(sizeof(HashState) <= korvik::digest::kStreamContextSize &&
+              alignof(HashState) <= korvik::digest::kStreamAlignment);
+
+DWORD BeginHash(HashState& state) {
+  NTSTATUS status = ::BCryptOpenAlgorithmProvider(
+      &state.provider, BCRYPT_MD5_ALGORITHM, nullptr, 0);
+  if (!BCRYPT_SUCCESS(status)) return ErrorOf(status);
+  status = ::BCryptCreateHash(state.provider, &state.hash, nullptr, 0, nullptr,
+                              0, 0);
+  if (!BCRYPT_SUCCESS(status)) {
+    ::BCryptCloseAlgorithmProvider(state.provider, 0);
+    return ErrorOf(status);
+  }
+  return ERROR_SUCCESS;
+}
+
+DWORD AddToHash(HashState& state, const unsigned char* data,
+                std::uint64_t length) {
+  while (length > 0) {
+    // BCryptHashData takes at most a ULONG at a time.
+    const auto part =
+        static_cast<ULONG>(std::min<std::uint64_t>(length, ULONG{1} << 30));
+    const NTSTATUS status =
+        ::BCryptHashData(state.hash, const_cast<unsigned char*>(data), part, 0);
+    if (!BCRYPT_SUCCESS(status)) return ErrorOf(status);
+    data += part;
+    length -= part;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Writes the digest to `raw` where given, and releases the state.
+DWORD EndHash(HashState& state, unsigned char* raw) {
+  NTSTATUS status = 0;
+  if (raw != nullptr) {
+    status = ::BCryptFinishHash(state.hash, raw, korvik::digest::kMd5Size, 0);
+  }
+  ::BCryptDestroyHash(state.hash);
+  ::BCryptCloseAlgorithmProvider(state.provider, 0);
+  return BCRYPT_SUCCESS(status) ? ERROR_SUCCESS : ErrorOf(status);
+}
+
 constexpr std::uint64_t kWholeFile = UINT64_MAX;
 
 // Feeds the first `length` bytes of `file`, or all of them for kWholeFile,
-// to `hash`; ERROR_HANDLE_EOF where the file ends before `length`.
-DWORD HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash, std::uint64_t length) {
+// to `state`; ERROR_HANDLE_EOF where the file ends before `length`.
+DWORD HashFile(HANDLE file, HashState& state, std::uint64_t length) {
   std::unique_ptr<unsigned char[]> buffer(
       new (std::nothrow) unsigned char[kReadSize]);
   if (!buffer) return ERROR_NOT_ENOUGH_MEMORY;
@@ -83,8 +121,9 @@ DWORD HashFile(HANDLE file, BCRYPT_HASH_HANDLE hash, std::uint64_t length) {
     if (count == 0) {
       return length == kWholeFile ? ERROR_SUCCESS : ERROR_HANDLE_EOF;
     }
-    const NTSTATUS status = ::BCryptHashData(hash, buffer.get(), count, 0);
-    if (!BCRYPT_SUCCESS(status)) return ErrorOf(status);
+    if (const DWORD error = AddToHash(state, buffer.get(), count)) {
+      return error;
+    }
     if (length != kWholeFile) length -= count;
   }
   return ERROR_SUCCESS;
@@ -94,25 +133,11 @@ DWORD DigestFile(const char* file_name, std::uint64_t length,
                  unsigned char (&raw)[korvik::digest::kMd5Size]) {
   File file;
   if (const DWORD error = OpenRegularFile(file_name, file)) return error;
-
-  BCRYPT_ALG_HANDLE provider_handle = nullptr;
-  NTSTATUS status = ::BCryptOpenAlgorithmProvider(
-      &provider_handle, BCRYPT_MD5_ALGORITHM, nullptr, 0);
-  if (!BCRYPT_SUCCESS(status)) return ErrorOf(status);
-  const Provider provider(provider_handle);
-
-  // CNG keeps the hash object itself.
-  BCRYPT_HASH_HANDLE hash_handle = nullptr;
-  status = ::BCryptCreateHash(provider.get(), &hash_handle, nullptr, 0, nullptr,
-                              0, 0);
-  if (!BCRYPT_SUCCESS(status)) return ErrorOf(status);
-  const Hash hash(hash_handle);
-
-  if (const DWORD error = HashFile(file.get(), hash.get(), length)) {
-    return error;
-  }
-  status = ::BCryptFinishHash(hash.get(), raw, sizeof raw, 0);
-  return BCRYPT_SUCCESS(status) ? ERROR_SUCCESS : ErrorOf(status);
+  HashState state;
+  if (const DWORD error = BeginHash(state)) return error;
+  const DWORD error = HashFile(file.get(), state, length);
+  const DWORD ended = EndHash(state, error == ERROR_SUCCESS ? raw : nullptr);
+  return error != ERROR_SUCCESS ? error : ended;
 }
 
 // Digests the first `length` bytes into `digest` as hexadecimal digits.
@@ -145,4 +170,43 @@ extern "C" __declspec(dllexport) int MDFileHead(const char* file_name,
                                                 char* digest) {
   if (length < 0) return ERROR_INVALID_PARAMETER;
   return Digest(file_name, static_cast<std::uint64_t>(length), digest);
+}
+
+// Starts a digest of bytes handed over piece by piece, its state kept in the
+// caller's `context` of `context_size` bytes (kStreamContextSize are always
+// enough). Returns 0, or a Win32 error code. Every started digest ends with
+// MDStreamEnd.
+extern "C" __declspec(dllexport) int MDStreamBegin(void* context,
+                                                   long long context_size) {
+  if (context == nullptr || context_size < 0 ||
+      static_cast<std::uint64_t>(context_size) < sizeof(HashState)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return static_cast<int>(BeginHash(*new (context) HashState));
+}
+
+// Adds the next `length` bytes at `data` to the digest in `context`.
+extern "C" __declspec(dllexport) int MDStreamUpdate(void* context,
+                                                    const char* data,
+                                                    long long length) {
+  if (context == nullptr || length < 0 || (data == nullptr && length > 0)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  return static_cast<int>(
+      AddToHash(*static_cast<HashState*>(context),
+                reinterpret_cast<const unsigned char*>(data),
+                static_cast<std::uint64_t>(length)));
+}
+
+// Ends the digest in `context` and writes it into `digest` as MDFile does;
+// a null `digest` abandons it. Releases what the digest held either way.
+extern "C" __declspec(dllexport) int MDStreamEnd(void* context, char* digest) {
+  if (context == nullptr) return ERROR_INVALID_PARAMETER;
+  unsigned char raw[korvik::digest::kMd5Size];
+  const DWORD error = EndHash(*static_cast<HashState*>(context),
+                              digest != nullptr ? raw : nullptr);
+  if (error == ERROR_SUCCESS && digest != nullptr) {
+    korvik::digest::WriteHexDigits(raw, digest);
+  }
+  return static_cast<int>(error);
 }

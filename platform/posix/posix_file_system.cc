@@ -330,6 +330,13 @@ Status PosixFileSystem::Sync(FileHandle file) {
   return Status::Ok();
 }
 
+void PosixFileSystem::StartSync(FileHandle file, std::uint64_t offset,
+                                std::uint64_t length) {
+  // Only a hint: the Sync that follows reports any failure.
+  (void)::sync_file_range(file, static_cast<off_t>(offset),
+                          static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
 namespace {
 
 // Returns the names of the extended attributes of the entry `path` names,

@@ -34,6 +34,8 @@ class PosixFileSystem : public FileSystem {
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
+  void StartSync(FileHandle file, std::uint64_t offset,
+                 std::uint64_t length) override;
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
   bool ReplacesOpenFiles() const override { return true; }

@@ -142,6 +142,30 @@ TEST_F(DigestLibraryTest, HeadDigestCoversTheFirstBytesOnly) {
   EXPECT_TRUE(past_the_end.untouched());
 }
 
+// The exports that digest bytes handed over piece by piece, for the
+// rewrite to digest what it writes as it writes it.
+TEST_F(DigestLibraryTest, StreamDigestMatchesTheFileDigest) {
+  digest_test::StreamExports exports;
+  exports.begin = reinterpret_cast<digest_test::MDStreamBeginFunction>(
+      ::dlsym(handle_, "MDStreamBegin"));
+  exports.update = reinterpret_cast<digest_test::MDStreamUpdateFunction>(
+      ::dlsym(handle_, "MDStreamUpdate"));
+  exports.end = reinterpret_cast<digest_test::MDStreamEndFunction>(
+      ::dlsym(handle_, "MDStreamEnd"));
+  digest_test::ExpectStreamDigests(exports);
+
+  std::string content((3 << 20) + 17, '\0');
+  std::mt19937 random(11);
+  for (char& c : content) c = static_cast<char>(random());
+  const std::string path = PathOf("three.bin");
+  WriteFile(path, content);
+  DigestBuffer by_file;
+  ASSERT_EQ(md_file_(path.c_str(), by_file.bytes), 0);
+  DigestBuffer by_pieces;
+  EXPECT_EQ(digest_test::StreamDigest(exports, content, 65537, by_pieces), 0);
+  EXPECT_EQ(by_pieces.digits(), by_file.digits());
+}
+
 class Rfc1321SuiteTest : public DigestLibraryTest,
                          public testing::WithParamInterface<KnownDigest> {};
 
@@ -305,6 +329,12 @@ TEST(DigestLibraryFileTest, NeedsNoCryptoLibraryAndExportsItsFunctions) {
     EXPECT_EQ(library.find("libcrypto"), std::string::npos)
         << "korvik.DLL needs " << library;
     EXPECT_EQ(library.find("libssl"), std::string::npos)
+        << "korvik.DLL needs " << library;
+    // Loading a C++ run-time library would cost every run, however small
+    // its file.
+    EXPECT_EQ(library.find("libstdc++"), std::string::npos)
+        << "korvik.DLL needs " << library;
+    EXPECT_EQ(library.find("libgcc_s"), std::string::npos)
         << "korvik.DLL needs " << library;
   }
 

@@ -377,9 +377,38 @@ TEST_F(DigestLibraryTest, HeadDigestCoversTheFirstBytesOnly) {
   EXPECT_TRUE(past_the_end.untouched());
 }
 
+// The exports that digest bytes handed over piece by piece, for the
+// rewrite to digest what it writes as it writes it.
+TEST_F(DigestLibraryTest, StreamDigestMatchesTheFileDigest) {
+  auto function = [](const char* name) {
+    return reinterpret_cast<void*>(::GetProcAddress(library_, name));
+  };
+  digest_test::StreamExports exports;
+  exports.begin = reinterpret_cast<digest_test::MDStreamBeginFunction>(
+      function("MDStreamBegin"));
+  exports.update = reinterpret_cast<digest_test::MDStreamUpdateFunction>(
+      function("MDStreamUpdate"));
+  exports.end = reinterpret_cast<digest_test::MDStreamEndFunction>(
+      function("MDStreamEnd"));
+  digest_test::ExpectStreamDigests(exports);
+
+  std::string content((3 << 20) + 17, '\0');
+  std::uint32_t state = 11;
+  for (char& c : content) {
+    state = state * 1664525u + 1013904223u;
+    c = static_cast<char>(state >> 24);
+  }
+  MakeFile(PathOf("three.bin"), content);
+  DigestBuffer by_pieces;
+  EXPECT_EQ(digest_test::StreamDigest(exports, content, 65537, by_pieces), 0);
+  EXPECT_EQ(by_pieces.digits(), DigestByName(PathOf("three.bin")));
+}
+
 TEST_F(DigestLibraryTest, ExportsItsFunctionsAndNeedsOnlySystemDlls) {
   const PeTables tables = ReadPeTables(library_);
-  EXPECT_EQ(tables.exports, (std::vector<std::string>{"MDFile", "MDFileHead"}));
+  EXPECT_EQ(tables.exports,
+            (std::vector<std::string>{"MDFile", "MDFileHead", "MDStreamBegin",
+                                      "MDStreamEnd", "MDStreamUpdate"}));
   const std::set<std::string> system = {"kernel32.dll", "bcrypt.dll",
                                         "ntdll.dll", "msvcrt.dll"};
   for (const std::string& name : tables.imports) {
