@@ -28,6 +28,11 @@ Status WriteTrailer(const Services& services, const std::string& file_name,
       }
       return AppendInPlace(files, services.seal->handle(), hash, (*held)->size);
     }
+    // The name the seal checked leads to another file by now: swapped.
+    if (services.seal->Named(file_name)) {
+      return Error(ErrorKind::kOther,
+                   "'" + file_name + "' leads to another file by now");
+    }
   }
   // Another file, by a name of its own: never through another user's link.
   if (Status trusted = RequireTrustedLinks(files, file_name); !trusted.ok()) {

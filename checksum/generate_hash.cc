@@ -60,7 +60,10 @@ bool GenerateHash(const Services& services, std::string& file_name,
   }
   if (known) {
     hash = *known;
-  } else if (Status digested = services.digest.MDFile(file_name, hash);
+  } else if (Status digested = services.digest.MDFile(
+                 // The file the seal holds, not what the name leads to.
+                 before ? services.files.HandlePath(seal->handle()) : file_name,
+                 hash);
              !digested.ok()) {
     return failure(digested.error());
   }

@@ -212,14 +212,17 @@ Expected<bool> HoldDataFile(const Services& services, const std::string& name,
     auto real = files.RealPath(name);
     if (!real.ok()) return false;
     target = *real;
-    if (seal.Holds(info->id)) return true;
-    auto taken = seal.Take(target, info->id);
-    if (!taken.ok()) {
-      // Where the file cannot be opened for writing, it is not rewritten.
-      if (taken.error().kind() == ErrorKind::kOther) return taken.error();
-      return false;
+    if (!seal.Holds(info->id)) {
+      auto taken = seal.Take(target, info->id);
+      if (!taken.ok()) {
+        // Where the file cannot be opened for writing, it is not rewritten.
+        if (taken.error().kind() == ErrorKind::kOther) return taken.error();
+        return false;
+      }
+      if (!*taken) continue;
     }
-    if (*taken) return true;
+    seal.AddName(name);
+    return true;
   }
   return Error(ErrorKind::kOther, "'" + name + "' keeps changing");
 }
@@ -278,9 +281,10 @@ Expected<bool> RewriteAsText(const Services& services,
                           EndsInCrLf(files, data, before_scan->size);
   auto start_digest = [&] {
     digest = std::async(std::launch::async,
-                        [&services, &target]() -> std::optional<std::string> {
+                        [&services, path = files.HandlePath(
+                                        data)]() -> std::optional<std::string> {
                           std::string text;
-                          if (!services.digest.MDFile(target, text).ok())
+                          if (!services.digest.MDFile(path, text).ok())
                             return std::nullopt;
                           return text;
                         });
@@ -353,6 +357,7 @@ Expected<bool> RewriteAsText(const Services& services,
     if (!placed.ok()) return false;
     auto taken = seal.Take(target, placed->id);
     if (!taken.ok() || !*taken) return false;
+    seal.AddName(file_name);
   }
   auto now = files.StatHandle(seal.handle());
   if (memo != nullptr && now.ok()) {

@@ -72,6 +72,7 @@ void SealLock::Release() {
   handle_ = kNoFile;
   held_.reset();
   digested_.reset();
+  names_.clear();
 }
 
 }  // namespace korvik

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/file_system.h"
@@ -32,6 +33,10 @@ class SealLock {
   Expected<bool> Take(const std::string& path, const FileId& expected);
 
   bool holding() const { return held_.has_value(); }
+  // Notes that the held file was checked under `name`; such a name that
+  // leads elsewhere later has been swapped.
+  void AddName(const std::string& name) { names_.insert(name); }
+  bool Named(const std::string& name) const { return names_.contains(name); }
   // Determines whether the lock holds the file `id`.
   bool Holds(const FileId& id) const { return held_ && held_->id == id; }
   FileHandle handle() const { return handle_; }
@@ -55,6 +60,7 @@ class SealLock {
   FileHandle handle_ = kNoFile;
   std::optional<EntryInfo> held_;
   std::optional<EntryInfo> digested_;
+  std::set<std::string> names_;
 };
 
 // Determines whether two looks at one file saw it unchanged.

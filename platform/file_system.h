@@ -99,6 +99,9 @@ class FileSystem {
   // characters in `directory`.
   virtual Expected<UniqueFile> CreateUnique(const std::string& directory,
                                             const std::string& prefix) = 0;
+  // Returns a name under which another open (the digest library's) reaches
+  // the very file the handle holds, whatever its own name leads to by now.
+  virtual std::string HandlePath(FileHandle file) = 0;
   // Releases the handle; reports a failure of the final flush.
   virtual Status Close(FileHandle file) = 0;
 

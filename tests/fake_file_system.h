@@ -33,6 +33,7 @@ class FakeFileSystem : public FileSystem {
   // digits ("000001", "000002", ...), so that tests can predict it.
   Expected<UniqueFile> CreateUnique(const std::string& directory,
                                     const std::string& prefix) override;
+  std::string HandlePath(FileHandle file) override;
   Status Close(FileHandle file) override;
   Expected<std::size_t> Read(FileHandle file, std::span<char> buffer) override;
   Expected<std::size_t> ReadAt(FileHandle file, std::span<char> buffer,

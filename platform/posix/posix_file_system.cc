@@ -211,6 +211,15 @@ Error PosixFileSystem::NamedError(int code, std::string_view action,
                           found == names_.end() ? "?" : found->second);
 }
 
+std::string PosixFileSystem::HandlePath(FileHandle file) {
+  // Linux names every open file under /proc; elsewhere its own name serves.
+  std::string path = "/proc/self/fd/" + std::to_string(file);
+  if (::access(path.c_str(), F_OK) == 0) return path;
+  std::lock_guard lock(mutex_);
+  const auto found = names_.find(file);
+  return found == names_.end() ? path : found->second;
+}
+
 Status PosixFileSystem::Close(FileHandle file) {
   Status status;
   // Linux releases the descriptor even when close reports EINTR: no retry.

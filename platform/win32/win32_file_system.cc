@@ -252,6 +252,12 @@ Expected<UniqueFile> Win32FileSystem::CreateUnique(const std::string& directory,
   return LastError("create", path);
 }
 
+std::string Win32FileSystem::HandlePath(FileHandle file) {
+  // Its own name: only administrators may put links in a name's place.
+  const OpenFile* open = Find(file);
+  return open == nullptr ? std::string() : open->path;
+}
+
 Status Win32FileSystem::Close(FileHandle file) {
   HANDLE handle;
   std::string path;

@@ -24,6 +24,7 @@ class Win32FileSystem : public FileSystem {
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
                                     const std::string& prefix) override;
+  std::string HandlePath(FileHandle file) override;
   Status Close(FileHandle file) override;
   Expected<std::size_t> Read(FileHandle file, std::span<char> buffer) override;
   Expected<std::size_t> ReadAt(FileHandle file, std::span<char> buffer,
