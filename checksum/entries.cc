@@ -24,9 +24,13 @@ Expected<bool> IsOrdinaryEntry(FileSystem& files, const std::string& path) {
 }
 
 Status RequireTrustedLinks(FileSystem& files, const std::string& path) {
-  auto trusted = files.LinksTrusted(path);
+  auto trusted = files.StatTrusted(path);
   if (!trusted.ok()) return trusted.status();
   if (*trusted) return Status::Ok();
+  return UntrustedLinkError(path);
+}
+
+Error UntrustedLinkError(const std::string& path) {
   return Error(ErrorKind::kAccessDenied,
                "'" + path +
                    "' is reached through a symbolic link of another user, "

@@ -17,6 +17,8 @@ Expected<bool> IsOrdinaryFile(FileSystem& files, const std::string& path);
 // Fails where the way to `path` leads through a symbolic link of another
 // user than this one or the administrator: such a link may lead anywhere.
 Status RequireTrustedLinks(FileSystem& files, const std::string& path);
+// The failure of a path through a symbolic link of another user.
+Error UntrustedLinkError(const std::string& path);
 
 // Determines whether `path` names an ordinary file or a directory that is
 // not hidden.

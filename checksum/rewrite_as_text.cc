@@ -203,17 +203,18 @@ Expected<bool> HoldDataFile(const Services& services, const std::string& name,
   for (int attempt = 0; attempt < kDataFileAttempts; ++attempt) {
     auto ordinary = IsOrdinaryFile(files, name);
     if (!ordinary.ok() || !*ordinary) return false;
-    if (Status trusted = RequireTrustedLinks(files, name); !trusted.ok()) {
-      return trusted.error();
-    }
-    auto info = files.Stat(name);
-    if (!info.ok() || info->kind != EntryKind::kRegular) return false;
+    // The file the walk through trusted links found is the one held: any
+    // link put in place since leads to another file, which is refused.
+    auto info = files.StatTrusted(name);
+    if (!info.ok()) return info.error();
+    if (!*info) return UntrustedLinkError(name);
+    if ((*info)->kind != EntryKind::kRegular) return false;
     // A data file named through links is rewritten where they lead.
     auto real = files.RealPath(name);
     if (!real.ok()) return false;
     target = *real;
-    if (!seal.Holds(info->id)) {
-      auto taken = seal.Take(target, info->id);
+    if (!seal.Holds((*info)->id)) {
+      auto taken = seal.Take(target, (*info)->id);
       if (!taken.ok()) {
         // Where the file cannot be opened for writing, it is not rewritten.
         if (taken.error().kind() == ErrorKind::kOther) return taken.error();
@@ -350,7 +351,10 @@ Expected<bool> RewriteAsText(const Services& services,
   const FileHandle replaced = work.TakeReplaced();
   auto placed = files.Stat(target);
   auto moved = files.StatHandle(replaced);
-  if (placed.ok() && moved.ok() && placed->id == moved->id) {
+  // Where open files cannot be replaced, the work file's handle is let go at
+  // once, as other runs may wait on its name, and the file is locked anew.
+  if (placed.ok() && moved.ok() && placed->id == moved->id &&
+      files.ReplacesOpenFiles()) {
     seal.HandOver(replaced);
   } else {
     (void)files.Close(replaced);

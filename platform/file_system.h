@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -86,10 +87,12 @@ class FileSystem {
   virtual Expected<EntryInfo> StatHandle(FileHandle file) = 0;
   // Returns the absolute path of `path` with every symbolic link resolved.
   virtual Expected<std::string> RealPath(const std::string& path) = 0;
-  // Determines whether every symbolic link met on the way to `path` belongs
-  // to the user the process runs as or to the administrator: a link that
-  // somebody else planted may lead anywhere by now.
-  virtual Expected<bool> LinksTrusted(const std::string& path) = 0;
+  // Returns what `path` names, as Stat does, but follows only symbolic links
+  // of the user the process runs as or of the administrator: nothing where
+  // another user's link is on the way, as it may lead anywhere by now. The
+  // entry is looked at in the same walk that checked the links.
+  virtual Expected<std::optional<EntryInfo>> StatTrusted(
+      const std::string& path) = 0;
   // Determines whether the process may write the file: its permissions or
   // attributes allow it (root may write anything).
   virtual bool MayWrite(const std::string& path) = 0;

@@ -82,11 +82,13 @@ Expected<std::string> FakeFileSystem::RealPath(const std::string& path) {
   return found.path;
 }
 
-Expected<bool> FakeFileSystem::LinksTrusted(const std::string& path) {
+Expected<std::optional<EntryInfo>> FakeFileSystem::StatTrusted(
+    const std::string& path) {
   const Lookup found = Resolve(path, true);
-  if (found.error != 0) return Error::FromErrno(found.error, "resolve", path);
   // The administrator's links are trusted too.
-  return !found.foreign_link;
+  if (found.foreign_link) return std::optional<EntryInfo>();
+  if (found.node == nullptr) return std::optional<EntryInfo>(EntryInfo{});
+  return std::optional<EntryInfo>(Describe(*found.node, path));
 }
 
 bool FakeFileSystem::MayWrite(const std::string& path) {

@@ -26,7 +26,8 @@ class FakeFileSystem : public FileSystem {
   Expected<EntryInfo> Stat(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
-  Expected<bool> LinksTrusted(const std::string& path) override;
+  Expected<std::optional<EntryInfo>> StatTrusted(
+      const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   // Names the file `prefix` followed by the first free number of six

@@ -68,9 +68,10 @@ Expected<std::string> FaultyFileSystem::RealPath(const std::string& path) {
   return base_.RealPath(path);
 }
 
-Expected<bool> FaultyFileSystem::LinksTrusted(const std::string& path) {
-  if (auto error = Fault("LinksTrusted", path)) return *error;
-  return base_.LinksTrusted(path);
+Expected<std::optional<EntryInfo>> FaultyFileSystem::StatTrusted(
+    const std::string& path) {
+  if (auto error = Fault("StatTrusted", path)) return *error;
+  return base_.StatTrusted(path);
 }
 
 bool FaultyFileSystem::MayWrite(const std::string& path) {

@@ -38,7 +38,8 @@ class FaultyFileSystem : public FileSystem {
   Expected<EntryInfo> Stat(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
-  Expected<bool> LinksTrusted(const std::string& path) override;
+  Expected<std::optional<EntryInfo>> StatTrusted(
+      const std::string& path) override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,

@@ -104,7 +104,8 @@ Expected<std::string> PosixFileSystem::RealPath(const std::string& path) {
   return std::string(resolved.get());
 }
 
-Expected<bool> PosixFileSystem::LinksTrusted(const std::string& path) {
+Expected<std::optional<EntryInfo>> PosixFileSystem::StatTrusted(
+    const std::string& path) {
   constexpr int kMaxLinks = 40;  // as the kernel allows
   const PathSyntax paths = PathSyntax::Posix();
   std::string resolved;
@@ -137,15 +138,23 @@ Expected<bool> PosixFileSystem::LinksTrusted(const std::string& path) {
     }
     const std::string next = resolved + "/" + name;
     struct stat st;
-    // Where the way ends, the open that follows reports it.
-    if (::lstat(next.c_str(), &st) != 0) return true;
+    if (::lstat(next.c_str(), &st) != 0) {
+      if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
+        return std::optional<EntryInfo>(EntryInfo{});
+      }
+      return ErrnoError("look up", next);
+    }
     if (!S_ISLNK(st.st_mode)) {
       resolved = next;
+      if (rest.empty()) {
+        return std::optional<EntryInfo>(ToEntryInfo(st, IsHiddenName(path)));
+      }
       continue;
     }
-    if ((st.st_uid != ::geteuid() && st.st_uid != 0) || ++links > kMaxLinks) {
-      return false;
+    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+      return std::optional<EntryInfo>();
     }
+    if (++links > kMaxLinks) return std::optional<EntryInfo>(EntryInfo{});
     std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
     const ssize_t length = ::readlink(next.c_str(), target.data(), PATH_MAX);
     if (length < 0) return ErrnoError("read link", next);
@@ -153,7 +162,12 @@ Expected<bool> PosixFileSystem::LinksTrusted(const std::string& path) {
     if (paths.IsAbsolute(target)) resolved.clear();
     push_front(target);
   }
-  return true;
+  // The path named a directory by "." or ".." at its end, or the root.
+  struct stat st;
+  if (::stat(resolved.empty() ? "/" : resolved.c_str(), &st) != 0) {
+    return ErrnoError("look up", path);
+  }
+  return std::optional<EntryInfo>(ToEntryInfo(st, IsHiddenName(path)));
 }
 
 bool PosixFileSystem::MayWrite(const std::string& path) {

@@ -167,9 +167,12 @@ Expected<std::string> Win32FileSystem::RealPath(const std::string& path) {
   return win32::Narrow(WithoutLongPrefix(final_path));
 }
 
-Expected<bool> Win32FileSystem::LinksTrusted(const std::string&) {
+Expected<std::optional<EntryInfo>> Win32FileSystem::StatTrusted(
+    const std::string& path) {
   // Only administrators (and developer mode) may make symbolic links.
-  return true;
+  auto info = Stat(path);
+  if (!info.ok()) return info.error();
+  return std::optional<EntryInfo>(*info);
 }
 
 bool Win32FileSystem::MayWrite(const std::string& path) {
