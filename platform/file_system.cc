@@ -12,6 +12,11 @@ constexpr std::size_t kCopyBufferSize = std::size_t{1} << 20;
 
 }  // namespace
 
+Error ReplacedMeanwhile(const std::string& name) {
+  return Error(ErrorKind::kOther,
+               "'" + name + "' was replaced by another entry meanwhile");
+}
+
 Status CopyInBlocks(FileSystem& files, FileHandle source,
                     std::uint64_t source_offset, FileHandle target,
                     std::uint64_t target_offset, std::uint64_t length) {

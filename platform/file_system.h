@@ -160,6 +160,10 @@ class FileSystem {
   virtual Status Remove(const std::string& path) = 0;
 };
 
+// The failure of Replace where `name` no longer leads to the file it
+// stood for.
+Error ReplacedMeanwhile(const std::string& name);
+
 // Copies `length` bytes from `source` at `source_offset` to `target` at
 // `target_offset` through ReadAt and WriteAt, a block at a time: CopyRange
 // where the system offers no copy of its own.

@@ -323,17 +323,14 @@ Status FakeFileSystem::Replace(FileHandle replacement_file,
   if (source.node->kind != NodeKind::kFile) return fail(EINVAL);
   const OpenFile* held = Find(replacement_file);
   if (held == nullptr || held->node != source.node) {
-    return Error(ErrorKind::kOther, "'" + replacement +
-                                        "' was replaced by another entry "
-                                        "meanwhile");
+    return ReplacedMeanwhile(replacement);
   }
   const Lookup destination = Resolve(target, false);
   if (destination.error != 0) return fail(destination.error);
   if (destination.node == nullptr) return fail(ENOENT);
   if (destination.node->kind != NodeKind::kFile ||
       FileId{destination.node->device, destination.node->inode} != expected) {
-    return Error(ErrorKind::kOther,
-                 "'" + target + "' was replaced by another entry meanwhile");
+    return ReplacedMeanwhile(target);
   }
   if (source.node == destination.node) return Status::Ok();
   if (!Permits(ParentOf(source.path), 0200) ||

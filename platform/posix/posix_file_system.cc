@@ -519,16 +519,12 @@ Status PosixFileSystem::Replace(FileHandle replacement_file,
                                 const std::string& replacement,
                                 const std::string& target,
                                 const FileId& expected) {
-  const auto changed = [](const std::string& name) {
-    return Error(ErrorKind::kOther,
-                 "'" + name + "' was replaced by another entry meanwhile");
-  };
   struct stat like;
   if (::lstat(target.c_str(), &like) != 0) {
     return ErrnoError("look up", target);
   }
   if (!S_ISREG(like.st_mode) || FileId{like.st_dev, like.st_ino} != expected) {
-    return changed(target);
+    return ReplacedMeanwhile(target);
   }
   struct stat held;
   struct stat named;
@@ -539,7 +535,7 @@ Status PosixFileSystem::Replace(FileHandle replacement_file,
     return ErrnoError("look up", replacement);
   }
   if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-    return changed(replacement);
+    return ReplacedMeanwhile(replacement);
   }
   if (Status kept = CopyAttributes(replacement_file, target, like);
       !kept.ok()) {

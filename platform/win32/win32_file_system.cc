@@ -401,20 +401,16 @@ Status Win32FileSystem::Replace(FileHandle replacement_file,
                                 const std::string& replacement,
                                 const std::string& target,
                                 const FileId& expected) {
-  const auto changed = [](const std::string& name) {
-    return Error(ErrorKind::kOther,
-                 "'" + name + "' was replaced by another entry meanwhile");
-  };
   auto now = Stat(target);
   if (!now.ok()) return now.status();
   if (now->kind != EntryKind::kRegular || now->id != expected) {
-    return changed(target);
+    return ReplacedMeanwhile(target);
   }
   auto held = StatHandle(replacement_file);
   if (!held.ok()) return held.status();
   auto named = Stat(replacement);
   if (!named.ok()) return named.status();
-  if (named->id != held->id) return changed(replacement);
+  if (named->id != held->id) return ReplacedMeanwhile(replacement);
   if (Status flushed = Sync(replacement_file); !flushed.ok()) return flushed;
   const std::wstring from = FullPath(replacement);
   const std::wstring to = FullPath(target);
