@@ -59,7 +59,8 @@ check "the batch program's package depends on no Qt" batch_needs_no_qt
 # apt passes over a recommended package that does not exist without a word.
 recommended_packages_exist() {
   local name missing=0
-  for name in $(dpkg-deb -f "${debs[1]}" Recommends | tr ',' ' '); do
+  for name in $(dpkg-deb -f "${debs[1]}" Recommends |
+    sed "s/([^)]*)//g" | tr ",|" "  "); do
     apt-cache show --no-all-versions "$name" >/dev/null 2>&1 ||
       { echo "    no package $name"; missing=1; }
   done
