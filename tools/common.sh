@@ -3,12 +3,20 @@
 
 ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 
+# Debian packages the program, its digest library and its window need to
+# build (the preset "release"): OpenSSL's static libcrypto, and Qt 6 with the
+# OpenGL headers its CMake files ask for and libxcb found by pkg-config.
+BUILD_PACKAGES=(
+  cmake ninja-build g++ pkg-config
+  libssl-dev qt6-base-dev libgl-dev libxcb1-dev
+)
+
 # Debian packages the build, the tests, the benchmark and the Debian
 # packages' build need.
 PACKAGES=(
-  cmake ninja-build g++ pkg-config
-  libssl-dev libgtest-dev libgmock-dev
-  qt6-base-dev libgl-dev libxcb1-dev xvfb xauth fonts-liberation
+  "${BUILD_PACKAGES[@]}"
+  libgtest-dev libgmock-dev
+  xvfb xauth fonts-liberation
   clang libclang-rt-14-dev clang-format
   dos2unix time locales
   debhelper lintian man-db
@@ -36,9 +44,28 @@ as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
-# install_dependencies [PACKAGE...]: installs those of the packages (by
-# default PACKAGES) that are missing.
+# quietly LOG COMMAND...: runs COMMAND with its output in LOG, and shows the
+# end of LOG when it fails.
+quietly() {
+  local log=$1
+  shift
+  mkdir -p "$(dirname "$log")"
+  if ! "$@" >"$log" 2>&1; then
+    echo "that failed; the end of $log:" >&2
+    tail -n 40 "$log" >&2
+    return 1
+  fi
+}
+
+# install_dependencies [--log LOG] [PACKAGE...]: installs those of the
+# packages (by default PACKAGES) that are missing. With --log, the package
+# manager's output goes to LOG and is shown only when the install fails.
 install_dependencies() {
+  local log=
+  if [ "${1-}" = --log ]; then
+    log=$2
+    shift 2
+  fi
   local wanted=("$@")
   [ ${#wanted[@]} -gt 0 ] || wanted=("${PACKAGES[@]}")
   local missing=()
@@ -46,12 +73,20 @@ install_dependencies() {
     dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
       grep -q 'install ok installed' || missing+=("$package")
   done
-  if [ ${#missing[@]} -gt 0 ]; then
+  [ ${#missing[@]} -gt 0 ] || return 0
+  if [ -z "$log" ]; then
     echo "Installing: ${missing[*]}"
-    as_root apt-get update -qq
-    as_root env DEBIAN_FRONTEND=noninteractive \
-      apt-get install -y -qq --no-install-recommends "${missing[@]}"
+    apt_install "${missing[@]}"
+  else
+    echo "Installing ${missing[*]} (log: $log)"
+    quietly "$log" apt_install "${missing[@]}"
   fi
+}
+
+apt_install() {
+  as_root apt-get update -qq &&
+    as_root env DEBIAN_FRONTEND=noninteractive \
+      apt-get install -y -qq --no-install-recommends "$@"
 }
 
 # Generates the locales in LOCALES that are missing.
@@ -63,9 +98,13 @@ generate_locales() {
   done
 }
 
-# build_preset PRESET: configures and builds one of CMakePresets.json's
-# presets.
+# build_preset PRESET [TARGET...]: configures one of CMakePresets.json's
+# presets and builds it, all of it or only the targets named.
 build_preset() {
-  cmake --preset "$1" >/dev/null
-  cmake --build --preset "$1" -j "$(nproc)"
+  local preset=$1
+  shift
+  local targets=()
+  [ $# -eq 0 ] || targets=(--target "$@")
+  cmake --preset "$preset" >/dev/null &&
+    cmake --build --preset "$preset" -j "$(nproc)" "${targets[@]}"
 }

@@ -1,9 +1,9 @@
-; The Windows installer of the Korvik Checksum Utility: korvik.exe and
-; korvik.DLL in one folder under Program Files, a Start-menu shortcut, an
-; entry in "Apps & features" with an uninstaller, and on request the folder
-; on the system PATH.
+; The Windows installer of the Korvik Checksum Utility: its licence shown
+; first; korvik.exe, korvik.DLL and the licence in one folder under Program
+; Files, a Start-menu shortcut, an entry in "Apps & features" with an
+; uninstaller, and on request the folder on the system PATH.
 ;
-;   makensis -DVERSION=1.0.0 -DBIN_DIR=FOLDER_WITH_THE_TWO_FILES \
+;   makensis -DVERSION=1.0.0 -DBIN_DIR=FOLDER_WITH_THE_FILES \
 ;     -DOUT_FILE=korvik-1.0.0-setup.exe korvik.nsi
 ;
 ; Silent install: korvik-<version>-setup.exe /S [/PATH=1] [/D=C:\Folder]
@@ -45,6 +45,8 @@ VIAddVersionKey LegalCopyright "${PUBLISHER}"
 
 !define MUI_ABORTWARNING
 !define MUI_COMPONENTSPAGE_NODESC
+; A plain text with CR LF line ends, which the page shows as it is.
+!insertmacro MUI_PAGE_LICENSE "${BIN_DIR}/LICENSE.txt"
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_COMPONENTS
 !insertmacro MUI_PAGE_INSTFILES
@@ -57,6 +59,7 @@ Section "${PRODUCT}" SecProgram
   SetOutPath "$INSTDIR"
   File "${BIN_DIR}/korvik.exe"
   File "${BIN_DIR}/korvik.DLL"
+  File "${BIN_DIR}/LICENSE.txt"
   WriteUninstaller "$INSTDIR\uninstall.exe"
 
   ; Started without arguments, the program offers its window.
@@ -119,6 +122,7 @@ FunctionEnd
 Section Uninstall
   Delete "$INSTDIR\korvik.exe"
   Delete "$INSTDIR\korvik.DLL"
+  Delete "$INSTDIR\LICENSE.txt"
   ; Started from the program folder, the uninstaller hands over to a copy of
   ; itself in the temporary folder and ends; its file may still be in use
   ; for a moment.

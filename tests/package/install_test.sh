@@ -56,6 +56,19 @@ done
 batch_needs_no_qt() { ! dpkg-deb -f "${debs[0]}" Depends | grep -qi qt; }
 check "the batch program's package depends on no Qt" batch_needs_no_qt
 
+# apt passes over a recommended package that does not exist without a word.
+recommended_packages_exist() {
+  local name missing=0
+  for name in $(dpkg-deb -f "${debs[1]}" Recommends |
+    sed "s/([^)]*)//g" | tr ",|" "  "); do
+    apt-cache show --no-all-versions "$name" >/dev/null 2>&1 ||
+      { echo "    no package $name"; missing=1; }
+  done
+  [ "$missing" -eq 0 ]
+}
+check "the window's package recommends packages that exist" \
+  recommended_packages_exist
+
 # An earlier install, of this build or another, would hide this one.
 purge_if_installed
 apt_get install "${debs[@]}"

@@ -42,9 +42,9 @@ path_before=$(reg_value "$environment_key" Path)
 wine "$setup" /S /PATH=1
 wineserver -w
 
-# Installed: the program, its library, the uninstaller, the shortcut and
-# the entry in "Apps & features".
-for file in korvik.exe korvik.DLL uninstall.exe; do
+# Installed: the program, its library, the licence, the uninstaller, the
+# shortcut and the entry in "Apps & features".
+for file in korvik.exe korvik.DLL LICENSE.txt uninstall.exe; do
   [ -f "$folder/$file" ] || fail "$file not installed"
 done
 [ -f "$shortcut" ] || fail "no Start-menu shortcut"
