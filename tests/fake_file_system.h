@@ -146,6 +146,9 @@ class FakeFileSystem : public FileSystem {
   const Node& Existing(const std::string& path) const;
   const Node& ParentOf(const std::string& name) const;
   bool Permits(const Node& node, std::uint32_t bits) const;
+  // Determines whether a run may append to the file `name`: not where it has
+  // further names or another owner in a folder that others may write.
+  bool MayAppendTo(const Node& node, const std::string& name) const;
   bool HasChildren(const std::string& name) const;
   void MoveTree(const std::string& from, const std::string& to);
   FileHandle Remember(OpenFile file);

@@ -205,7 +205,9 @@ Expected<FileHandle> Win32FileSystem::Open(const std::string& path,
     case OpenMode::kCreateNew:
       disposition = CREATE_NEW;
       break;
-    case OpenMode::kOpenOrCreatePrivate:
+    case OpenMode::kInspect:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
       flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
     case OpenMode::kAppend:

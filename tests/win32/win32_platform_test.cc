@@ -155,7 +155,7 @@ TEST_F(Win32FileSystemTest, ReplacePutsTheNewContentInPlace) {
   // The caller holds the replacement open and locked; the target, which
   // Windows does not replace while it is open, it has closed.
   EXPECT_FALSE(files_.ReplacesOpenFiles());
-  auto held = files_.Open(In("b.txt"), OpenMode::kOpenOrCreatePrivate);
+  auto held = files_.Open(In("b.txt"), OpenMode::kReadWrite);
   ASSERT_TRUE(held.ok());
   ASSERT_TRUE(files_.Lock(*held).ok());
   auto target = files_.Open(In("a.txt"), OpenMode::kReadWrite);
