@@ -1,5 +1,7 @@
+#include <chrono>
 #include <future>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "checksum/append_in_place.h"
@@ -21,6 +23,9 @@ constexpr int kWorkFileAttempts = 100;
 // Another seal may put a new file in the data file's place while this one
 // waits for its lock; past this many such turns something else is at play.
 constexpr int kDataFileAttempts = 100;
+// A write begun on the old data file just before the new one took its place
+// lands within this time, and is carried over.
+constexpr std::chrono::milliseconds kWritesInFlight{2};
 
 // Reads the file from `offset` to its end, block by block, through
 // `consume`; stops early when `consume` returns false. Returns the offset
@@ -75,21 +80,23 @@ class WorkFile {
   // to `digest` where there is one.
   Status Fill(FileHandle data, SideDigest* digest);
 
-  // Carries bytes appended to the old data file after it was read, by a
-  // writer that opened it before the work file took its place, over to the
-  // work file's end. Fails, with no byte lost, where the old file was
-  // changed otherwise or the new one was written to first.
-  Status CarryOver(FileHandle data, SideDigest* digest);
-
   // Puts the work file in the place of the data file `target`, the file
-  // `expected`.
-  Status Replace(const std::string& target, const FileId& expected);
+  // `expected`; where the data file is still held open as `data`, what was
+  // appended to it meanwhile goes along, digested by `digest`.
+  Status Replace(const std::string& target, const FileId& expected,
+                 FileHandle data, SideDigest* digest);
 
   // Gives up the handle of the work file that took the data file's place,
   // still locked.
   FileHandle TakeReplaced() { return std::exchange(handle_, kNoFile); }
 
  private:
+  // Carries bytes appended to the old data file after it was read, by a
+  // writer that opened it before the work file took its place, over to the
+  // work file's end; answers whether there were any. Fails, with no byte
+  // lost, where the old file was changed otherwise or the new one was
+  // written to first.
+  Expected<bool> CarryOver(FileHandle data, SideDigest* digest);
   // Clears the name of what stands under it: waits for the run that works
   // in a file of this user's; removes one no run holds, and anything that
   // is no file of this user's alone at once.
@@ -110,6 +117,7 @@ class WorkFile {
   // written for it.
   EntryInfo read_;
   std::uint64_t written_ = 0;
+  bool looked_ = false;  // CarryOver ran before
 };
 
 Expected<bool> WorkFile::Acquire(const std::string& path, const FileId& data) {
@@ -236,15 +244,18 @@ Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
   return written;
 }
 
-Status WorkFile::CarryOver(FileHandle data, SideDigest* digest) {
+Expected<bool> WorkFile::CarryOver(FileHandle data, SideDigest* digest) {
+  // The second look, once the new file is in place.
+  if (looked_) std::this_thread::sleep_for(kWritesInFlight);
+  looked_ = true;
   bool carried = false;
   for (;;) {
     auto old = files_.StatHandle(data);
-    if (!old.ok()) return old.status();
+    if (!old.ok()) return old.error();
     if (old->size == read_.size && old->modified_ns == read_.modified_ns) break;
     if (old->size <= read_.size) return ChangedMeanwhile();
     auto now = files_.StatHandle(handle_);
-    if (!now.ok()) return now.status();
+    if (!now.ok()) return now.error();
     // The new bytes go after the last ones read, or after any that reached
     // the new file first: kept either way, in order only in the first.
     const bool in_order = now->size == written_;
@@ -257,25 +268,31 @@ Status WorkFile::CarryOver(FileHandle data, SideDigest* digest) {
           return true;
         },
         read_.size);
-    if (!reached.ok()) return reached.status();
+    if (!reached.ok()) return reached.error();
     writer.Finish(output);
     if (Status added = files_.WriteAtEnd(handle_, output); !added.ok()) {
-      return added;
+      return added.error();
     }
     carried = true;
     if (!in_order) return ChangedMeanwhile();
     if (digest != nullptr) digest->Add(output);
     written_ += output.size();
     auto after = files_.StatHandle(data);
-    if (!after.ok()) return after.status();
+    if (!after.ok()) return after.error();
     read_ = *after;
     read_.size = *reached;
   }
-  return carried ? files_.Sync(handle_) : Status::Ok();
+  return carried;
 }
 
-Status WorkFile::Replace(const std::string& target, const FileId& expected) {
-  if (Status moved = files_.Replace(handle_, path_, target, expected);
+Status WorkFile::Replace(const std::string& target, const FileId& expected,
+                         FileHandle data, SideDigest* digest) {
+  Settle carry_over;
+  if (data != kNoFile) {
+    carry_over = [this, data, digest] { return CarryOver(data, digest); };
+  }
+  if (Status moved =
+          files_.Replace(handle_, path_, target, expected, carry_over);
       !moved.ok()) {
     return moved;
   }
@@ -442,9 +459,10 @@ Expected<bool> RewriteAsText(const Services& services,
   // Where open files cannot be replaced, their handles keep other runs out
   // as the lock did: a run holding the file makes the replacement fail.
   if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();
-  if (done.ok()) done = work.Replace(target, before_scan->id);
-  if (done.ok() && files.ReplacesOpenFiles()) {
-    done = work.CarryOver(data, side ? &*side : nullptr);
+  if (done.ok()) {
+    done = work.Replace(target, before_scan->id,
+                        files.ReplacesOpenFiles() ? data : kNoFile,
+                        side ? &*side : nullptr);
   }
   if (!done.ok()) return false;
   // The new file is this run's data file now, still locked; a copy made

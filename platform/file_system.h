@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -69,6 +70,12 @@ enum class OpenMode {
 };
 // Other processes may read, write and delete every file the program holds
 // open: the digest library reads work files the program is still writing.
+
+// Run by Replace once the new file is complete and flushed, just before it
+// takes the target's place, and again right after: it may add bytes at the
+// new file's end, and answers whether it did. A failure before stops the
+// replacement, changing nothing.
+using Settle = std::function<Expected<bool>()>;
 
 // An open file as the file system numbers it.
 using FileHandle = int;
@@ -167,9 +174,14 @@ class FileSystem {
   virtual bool ReplacesOpenFiles() const = 0;
   virtual Status Replace(FileHandle replacement_file,
                          const std::string& replacement,
-                         const std::string& target, const FileId& expected) = 0;
+                         const std::string& target, const FileId& expected,
+                         const Settle& settle) = 0;
   virtual Status Remove(const std::string& path) = 0;
 };
+
+// Runs `settle`, where given, and flushes `file` again where it wrote.
+Status SettleReplacement(FileSystem& files, const Settle& settle,
+                         FileHandle file);
 
 // The failure of Replace where `name` no longer leads to the file it
 // stood for.

@@ -316,7 +316,7 @@ Expected<bool> FakeFileSystem::TryLock(FileHandle file) {
 Status FakeFileSystem::Replace(FileHandle replacement_file,
                                const std::string& replacement,
                                const std::string& target,
-                               const FileId& expected) {
+                               const FileId& expected, const Settle& settle) {
   Log("Replace", Normalise(replacement) + " " + Normalise(target));
   const auto fail = [&](int code) {
     return Error::FromErrno(code, "replace '" + target + "' by", replacement);
@@ -341,6 +341,10 @@ Status FakeFileSystem::Replace(FileHandle replacement_file,
       !Permits(ParentOf(destination.path), 0200)) {
     return fail(EACCES);
   }
+  if (Status settled = SettleReplacement(*this, settle, replacement_file);
+      !settled.ok()) {
+    return settled;
+  }
   std::shared_ptr<Node> replaced = source.node;
   const Node& directory = ParentOf(destination.path);
   if (replaced->device != directory.device) {
@@ -354,7 +358,7 @@ Status FakeFileSystem::Replace(FileHandle replacement_file,
   ++replaced->changes;
   entries_.erase(source.path);
   entries_[destination.path] = std::move(replaced);
-  return Status::Ok();
+  return SettleReplacement(*this, settle, replacement_file);
 }
 
 Status FakeFileSystem::Rename(const std::string& from, const std::string& to) {

@@ -56,7 +56,8 @@ class FakeFileSystem : public FileSystem {
   // into a new file where the two lie on different devices.
   bool ReplacesOpenFiles() const override { return true; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected) override;
+                 const std::string& target, const FileId& expected,
+                 const Settle& settle) override;
   Status Remove(const std::string& path) override;
   // Moves an entry as rename(2) does, for setting up tests.
   Status Rename(const std::string& from, const std::string& to);

@@ -594,7 +594,7 @@ Status PosixFileSystem::CopyIntoPlace(FileHandle source,
 Status PosixFileSystem::Replace(FileHandle replacement_file,
                                 const std::string& replacement,
                                 const std::string& target,
-                                const FileId& expected) {
+                                const FileId& expected, const Settle& settle) {
   const std::string anchored = Anchored(target);
   struct stat like;
   if (::lstat(anchored.c_str(), &like) != 0) {
@@ -625,13 +625,25 @@ Status PosixFileSystem::Replace(FileHandle replacement_file,
     return kept;
   }
   if (Status synced = Sync(replacement_file); !synced.ok()) return synced;
+  if (Status settled = SettleReplacement(*this, settle, replacement_file);
+      !settled.ok()) {
+    return settled;
+  }
   Status placed = named_handle ? LinkIntoPlace(replacement_file, handle_name,
                                                replacement, target)
                                : RenameIntoPlace(replacement, target);
-  if (!placed.ok() && placed.error().native_code() == EXDEV) {
+  // A copy across file systems is another file: nothing more goes into it.
+  const bool copied = !placed.ok() && placed.error().native_code() == EXDEV;
+  if (copied) {
     placed = CopyIntoPlace(replacement_file, replacement, target, like);
   }
   if (!placed.ok()) return placed;
+  if (Status settled = copied
+                           ? Status::Ok()
+                           : SettleReplacement(*this, settle, replacement_file);
+      !settled.ok()) {
+    return settled;
+  }
   return SyncDirectory(PathSyntax::Posix().DirectoryOf(target));
 }
 

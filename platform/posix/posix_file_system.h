@@ -48,7 +48,8 @@ class PosixFileSystem : public FileSystem {
   Expected<bool> TryLock(FileHandle file) override;
   bool ReplacesOpenFiles() const override { return true; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected) override;
+                 const std::string& target, const FileId& expected,
+                 const Settle& settle) override;
   Status Remove(const std::string& path) override;
 
  private:
