@@ -1,5 +1,7 @@
+#include <chrono>
 #include <future>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "checksum/append_in_place.h"
@@ -21,14 +23,17 @@ constexpr int kWorkFileAttempts = 100;
 // Another seal may put a new file in the data file's place while this one
 // waits for its lock; past this many such turns something else is at play.
 constexpr int kDataFileAttempts = 100;
+// A write begun on the old data file just before the new one took its place
+// lands within this time, and is carried over.
+constexpr std::chrono::milliseconds kWritesInFlight{2};
 
-// Reads the whole file, block by block, through `consume`; stops early
-// when `consume` returns false. Returns the number of bytes read.
+// Reads the file from `offset` to its end, block by block, through
+// `consume`; stops early when `consume` returns false. Returns the offset
+// reached.
 template <typename Consume>
 Expected<std::uint64_t> ReadBlocks(FileSystem& files, FileHandle file,
-                                   Consume consume) {
+                                   Consume consume, std::uint64_t offset = 0) {
   std::vector<char> buffer(kBlockSize);
-  std::uint64_t offset = 0;
   for (;;) {
     auto got = files.ReadAt(file, buffer, offset);
     if (!got.ok()) return got.error();
@@ -38,16 +43,22 @@ Expected<std::uint64_t> ReadBlocks(FileSystem& files, FileHandle file,
   }
 }
 
+Error ChangedMeanwhile() {
+  return Error(ErrorKind::kOther,
+               "the file was written to while it was rewritten");
+}
+
 bool RefusesNewFiles(const Error& error) {
   return error.kind() == ErrorKind::kAccessDenied ||
          error.kind() == ErrorKind::kReadOnly;
 }
 
-// The rewrite's work file "~~~~MD5.TMP", held open and locked for the whole
-// rewrite: runs sharing a directory take turns on it. What an earlier run
-// of the same user left behind under that name is taken over; anything else
-// there (another user's file, which that user could lock for ever, a link,
-// a directory) is removed. The file is removed on
+// The rewrite's work file "~~~~MD5.TMP", made afresh by this run, owner
+// only, and held open and locked for the whole rewrite: runs sharing a
+// directory take turns on it. Nothing found under that name is ever written:
+// a leftover of this user's is removed once no run holds it; anything else
+// there (another user's file, which that user could lock for ever, a hard
+// link, a link, a directory) is removed at once. The file is removed on
 // every path unless it took the data file's place.
 class WorkFile {
  public:
@@ -56,7 +67,7 @@ class WorkFile {
   WorkFile& operator=(const WorkFile&) = delete;
   ~WorkFile() {
     if (handle_ == kNoFile) return;
-    if (!replaced_) (void)files_.Remove(path_);
+    if (!replaced_ && !LeadsElsewhere()) (void)files_.Remove(path_);
     (void)files_.Close(handle_);
   }
 
@@ -65,25 +76,48 @@ class WorkFile {
   Expected<bool> Acquire(const std::string& path, const FileId& data);
 
   // Writes the data file's rewritten form into the work file, complete and
-  // flushed; hands every block written to `digest` where there is one.
+  // flushed, bytes appended meanwhile included; hands every block written
+  // to `digest` where there is one.
   Status Fill(FileHandle data, SideDigest* digest);
 
   // Puts the work file in the place of the data file `target`, the file
-  // `expected`.
-  Status Replace(const std::string& target, const FileId& expected);
+  // `expected`; where the data file is still held open as `data`, what was
+  // appended to it meanwhile goes along, digested by `digest`.
+  Status Replace(const std::string& target, const FileId& expected,
+                 FileHandle data, SideDigest* digest);
 
   // Gives up the handle of the work file that took the data file's place,
   // still locked.
   FileHandle TakeReplaced() { return std::exchange(handle_, kNoFile); }
 
  private:
+  // Carries bytes appended to the old data file after it was read, by a
+  // writer that opened it before the work file took its place, over to the
+  // work file's end; answers whether there were any. Fails, with no byte
+  // lost, where the old file was changed otherwise or the new one was
+  // written to first.
+  Expected<bool> CarryOver(FileHandle data, SideDigest* digest);
+  // Clears the name of what stands under it: waits for the run that works
+  // in a file of this user's; removes one no run holds, and anything that
+  // is no file of this user's alone at once.
+  Status ClearTaken();
   // Removes what stands under the name instead of a usable work file.
   Status RemoveLeftover();
+  // Determines whether the name still leads to the file held.
+  bool StillNamed();
+  // Determines whether the name is known to lead to another file by now
+  // (another run's, which took this one for a leftover).
+  bool LeadsElsewhere();
 
   FileSystem& files_;
   std::string path_;
   FileHandle handle_ = kNoFile;
   bool replaced_ = false;
+  // The data file as the rewrite last read it to its end, and the bytes
+  // written for it.
+  EntryInfo read_;
+  std::uint64_t written_ = 0;
+  bool looked_ = false;  // CarryOver ran before
 };
 
 Expected<bool> WorkFile::Acquire(const std::string& path, const FileId& data) {
@@ -92,35 +126,43 @@ Expected<bool> WorkFile::Acquire(const std::string& path, const FileId& data) {
     auto named = files_.Stat(path_);
     if (!named.ok()) return named.error();
     if (named->kind == EntryKind::kRegular && named->id == data) return false;
-    auto opened = files_.Open(path_, OpenMode::kOpenOrCreatePrivate);
-    if (!opened.ok()) {
-      if (RefusesNewFiles(opened.error()) &&
-          named->kind == EntryKind::kMissing) {
-        return opened.error();  // the directory takes no new files
+    auto created = files_.Open(path_, OpenMode::kCreateNew);
+    if (!created.ok()) {
+      if (created.error().kind() != ErrorKind::kAlreadyExists) {
+        return created.error();  // the directory may take no new files
       }
-      if (Status removed = RemoveLeftover(); !removed.ok()) return removed;
+      if (Status cleared = ClearTaken(); !cleared.ok()) return cleared;
       continue;
     }
-    handle_ = *opened;
-    auto held = files_.StatHandle(handle_);
-    if (held.ok() && held->foreign_owner) {
-      (void)files_.Close(handle_);
-      handle_ = kNoFile;
-      if (Status removed = RemoveLeftover(); !removed.ok()) return removed;
-      continue;
-    }
+    handle_ = *created;
     (void)files_.Lock(handle_);  // where there are no locks, unguarded
-    auto now = files_.Stat(path_);
-    if (held.ok() && now.ok() && now->kind == EntryKind::kRegular &&
-        now->id == held->id) {
-      if (held->id == data) return false;
-      return true;
-    }
-    // The run before us removed it or put it in place: not ours to remove.
+    if (StillNamed()) return true;
+    // Another run took it for a leftover before our lock and removed it.
     (void)files_.Close(handle_);
     handle_ = kNoFile;
   }
   return Error(ErrorKind::kOther, "'" + path_ + "' keeps changing");
+}
+
+Status WorkFile::ClearTaken() {
+  auto opened = files_.Open(path_, OpenMode::kInspect);
+  if (!opened.ok()) {
+    if (opened.error().kind() == ErrorKind::kNotFound) return Status::Ok();
+    return RemoveLeftover();  // a link, a directory, a FIFO, unreadable
+  }
+  ScopedFile taken(files_, *opened);
+  auto held = files_.StatHandle(taken.get());
+  if (!held.ok()) return held.status();
+  // Another user's file, or one with further names, may be anybody's to
+  // read or to lock for ever: never written, never waited on.
+  if (held->foreign_owner || held->links > 1) return RemoveLeftover();
+  (void)files_.Lock(taken.get());  // the run working in it ends
+  // Still there once no run holds it: a leftover.
+  auto now = files_.Stat(path_);
+  if (now.ok() && now->kind == EntryKind::kRegular && now->id == held->id) {
+    return RemoveLeftover();
+  }
+  return Status::Ok();
 }
 
 Status WorkFile::RemoveLeftover() {
@@ -131,10 +173,21 @@ Status WorkFile::RemoveLeftover() {
   return Status::Ok();
 }
 
+bool WorkFile::LeadsElsewhere() {
+  auto held = files_.StatHandle(handle_);
+  auto now = files_.Stat(path_);
+  return held.ok() && now.ok() &&
+         (now->kind != EntryKind::kRegular || now->id != held->id);
+}
+
+bool WorkFile::StillNamed() {
+  auto held = files_.StatHandle(handle_);
+  auto now = files_.Stat(path_);
+  return held.ok() && now.ok() && now->kind == EntryKind::kRegular &&
+         now->id == held->id;
+}
+
 Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
-  if (Status emptied = files_.Truncate(handle_, 0); !emptied.ok()) {
-    return emptied;
-  }
   LineEndWriter writer;
   // Two by turns: the other core digests one while the next is made.
   std::string outputs[2];
@@ -163,21 +216,83 @@ Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
     offset += output.size();
     return written.ok();
   };
-  auto read = ReadBlocks(files_, data, [&](std::span<const char> block) {
+  auto convert = [&](std::span<const char> block) {
     std::string& output = next_output();
     writer.Convert(block, output);
     return emit(output);
-  });
-  if (!read.ok()) return read.status();
-  if (!written.ok()) return written;
+  };
+  // Read to the end as it is once the end is reached: bytes appended while
+  // the file was read are rewritten too.
+  std::uint64_t read = 0;
+  for (;;) {
+    auto reached = ReadBlocks(files_, data, convert, read);
+    if (!reached.ok()) return reached.status();
+    if (!written.ok()) return written;
+    auto now = files_.StatHandle(data);
+    if (!now.ok()) return now.status();
+    if (now->size < *reached) return ChangedMeanwhile();
+    read = *reached;
+    if (now->size == read) {
+      read_ = *now;
+      break;
+    }
+  }
   std::string& output = next_output();
   writer.Finish(output);
   emit(output);
+  written_ = offset;
   return written;
 }
 
-Status WorkFile::Replace(const std::string& target, const FileId& expected) {
-  if (Status moved = files_.Replace(handle_, path_, target, expected);
+Expected<bool> WorkFile::CarryOver(FileHandle data, SideDigest* digest) {
+  // The second look, once the new file is in place.
+  if (looked_) std::this_thread::sleep_for(kWritesInFlight);
+  looked_ = true;
+  bool carried = false;
+  for (;;) {
+    auto old = files_.StatHandle(data);
+    if (!old.ok()) return old.error();
+    if (old->size == read_.size && old->modified_ns == read_.modified_ns) break;
+    if (old->size <= read_.size) return ChangedMeanwhile();
+    auto now = files_.StatHandle(handle_);
+    if (!now.ok()) return now.error();
+    // The new bytes go after the last ones read, or after any that reached
+    // the new file first: kept either way, in order only in the first.
+    const bool in_order = now->size == written_;
+    LineEndWriter writer;
+    std::string output;
+    auto reached = ReadBlocks(
+        files_, data,
+        [&](std::span<const char> block) {
+          writer.Convert(block, output);
+          return true;
+        },
+        read_.size);
+    if (!reached.ok()) return reached.error();
+    writer.Finish(output);
+    if (Status added = files_.WriteAtEnd(handle_, output); !added.ok()) {
+      return added.error();
+    }
+    carried = true;
+    if (!in_order) return ChangedMeanwhile();
+    if (digest != nullptr) digest->Add(output);
+    written_ += output.size();
+    auto after = files_.StatHandle(data);
+    if (!after.ok()) return after.error();
+    read_ = *after;
+    read_.size = *reached;
+  }
+  return carried;
+}
+
+Status WorkFile::Replace(const std::string& target, const FileId& expected,
+                         FileHandle data, SideDigest* digest) {
+  Settle carry_over;
+  if (data != kNoFile) {
+    carry_over = [this, data, digest] { return CarryOver(data, digest); };
+  }
+  if (Status moved =
+          files_.Replace(handle_, path_, target, expected, carry_over);
       !moved.ok()) {
     return moved;
   }
@@ -344,7 +459,11 @@ Expected<bool> RewriteAsText(const Services& services,
   // Where open files cannot be replaced, their handles keep other runs out
   // as the lock did: a run holding the file makes the replacement fail.
   if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();
-  if (done.ok()) done = work.Replace(target, before_scan->id);
+  if (done.ok()) {
+    done = work.Replace(target, before_scan->id,
+                        files.ReplacesOpenFiles() ? data : kNoFile,
+                        side ? &*side : nullptr);
+  }
   if (!done.ok()) return false;
   // The new file is this run's data file now, still locked; a copy made
   // across volumes is locked anew.

@@ -17,6 +17,14 @@ Error ReplacedMeanwhile(const std::string& name) {
                "'" + name + "' was replaced by another entry meanwhile");
 }
 
+Status SettleReplacement(FileSystem& files, const Settle& settle,
+                         FileHandle file) {
+  if (!settle) return Status::Ok();
+  auto wrote = settle();
+  if (!wrote.ok()) return wrote.status();
+  return *wrote ? files.Sync(file) : Status::Ok();
+}
+
 Status CopyInBlocks(FileSystem& files, FileHandle source,
                     std::uint64_t source_offset, FileHandle target,
                     std::uint64_t target_offset, std::uint64_t length) {

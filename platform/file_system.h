@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -58,13 +59,23 @@ enum class OpenMode {
   kCreateNew,  // read and write a file made by this call, readable by its
                // owner only; fails with kAlreadyExists where the name is
                // taken, by a link too
-  kOpenOrCreatePrivate,  // read and write; made owner-only where missing;
-                         // never through a symbolic link
-  kAppend,  // every write goes to the end; created if missing; never
-            // through a symbolic link in the last part of the path
+  kInspect,    // read only an existing regular file, to look at and lock an
+               // entry that may be nobody's to write; never through a
+               // symbolic link in the last part of the path
+  kAppend,     // every write goes to the end; created if missing; never
+               // through a symbolic link in the last part of the path; in a
+               // folder that others may write, refuses a file that has further
+               // names (hard links) or belongs to another user, as anyone may
+               // have put it there
 };
 // Other processes may read, write and delete every file the program holds
 // open: the digest library reads work files the program is still writing.
+
+// Run by Replace once the new file is complete and flushed, just before it
+// takes the target's place, and again right after: it may add bytes at the
+// new file's end, and answers whether it did. A failure before stops the
+// replacement, changing nothing.
+using Settle = std::function<Expected<bool>()>;
 
 // An open file as the file system numbers it.
 using FileHandle = int;
@@ -90,7 +101,10 @@ class FileSystem {
   // Returns what `path` names, as Stat does, but follows only symbolic links
   // of the user the process runs as or of the administrator: nothing where
   // another user's link is on the way, as it may lead anywhere by now. The
-  // entry is looked at in the same walk that checked the links.
+  // entry is looked at in the same walk that checked the links. The back end
+  // holds the folder the walk ended in: RealPath of the same path answers
+  // from the walk, and later calls on names in that folder act in the very
+  // folder the walk checked, whatever its path leads to by then.
   virtual Expected<std::optional<EntryInfo>> StatTrusted(
       const std::string& path) = 0;
   // Determines whether the process may write the file: its permissions or
@@ -149,16 +163,25 @@ class FileSystem {
   // the owner, group, permissions, access lists and extended attributes of
   // `target` (its attributes and security on Windows). The new content and
   // its name are on the device before it returns. Works across volumes;
-  // `replacement` is gone afterwards; fails, changing nothing, where that
-  // name no longer leads to `replacement_file`.
+  // `replacement` is gone afterwards. Where the system names open files,
+  // the open file itself takes the target's place, whatever `replacement`
+  // leads to by then (another user may swap that name); elsewhere it fails,
+  // changing nothing, where that name no longer leads to `replacement_file`.
+  // The new file admits nobody the target does not admit at any moment: it
+  // gives up what its folder granted before it takes the target's rights.
   // Determines whether Replace may put a file in the place of a target that
   // is open; Windows refuses to replace a file while any handle is open on it.
   virtual bool ReplacesOpenFiles() const = 0;
   virtual Status Replace(FileHandle replacement_file,
                          const std::string& replacement,
-                         const std::string& target, const FileId& expected) = 0;
+                         const std::string& target, const FileId& expected,
+                         const Settle& settle) = 0;
   virtual Status Remove(const std::string& path) = 0;
 };
+
+// Runs `settle`, where given, and flushes `file` again where it wrote.
+Status SettleReplacement(FileSystem& files, const Settle& settle,
+                         FileHandle file);
 
 // The failure of Replace where `name` no longer leads to the file it
 // stood for.

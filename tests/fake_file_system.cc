@@ -99,8 +99,7 @@ bool FakeFileSystem::MayWrite(const std::string& path) {
 Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
                                           OpenMode mode) {
   Log("Open", Normalise(path));
-  const bool private_file =
-      mode == OpenMode::kCreateNew || mode == OpenMode::kOpenOrCreatePrivate;
+  const bool private_file = mode == OpenMode::kCreateNew;
   // These modes stand for O_NOFOLLOW: a final link is not followed.
   const bool follow = mode == OpenMode::kRead || mode == OpenMode::kCreate;
   Lookup found = Resolve(path, follow);
@@ -109,7 +108,8 @@ Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
     return Error::FromErrno(EEXIST, "open", path);
   }
   if (found.node == nullptr) {
-    if (mode == OpenMode::kRead || mode == OpenMode::kReadWrite) {
+    if (mode == OpenMode::kRead || mode == OpenMode::kReadWrite ||
+        mode == OpenMode::kInspect) {
       return Error::FromErrno(ENOENT, "open", path);
     }
     const Node& directory = ParentOf(found.path);
@@ -127,11 +127,15 @@ Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
     return Error(ErrorKind::kAccessDenied,
                  "open '" + path + "': not a regular file", code);
   } else {
-    const std::uint32_t needed = mode == OpenMode::kRead     ? 0400
-                                 : mode == OpenMode::kAppend ? 0200
-                                                             : 0600;
+    const std::uint32_t needed =
+        mode == OpenMode::kRead || mode == OpenMode::kInspect ? 0400
+        : mode == OpenMode::kAppend                           ? 0200
+                                                              : 0600;
     if (!Permits(*found.node, needed)) {
       return Error::FromErrno(EACCES, "open", path);
+    }
+    if (mode == OpenMode::kAppend && !MayAppendTo(*found.node, found.path)) {
+      return Error::FromErrno(EPERM, "open", path);
     }
   }
   OpenFile file;
@@ -139,7 +143,7 @@ Expected<FileHandle> FakeFileSystem::Open(const std::string& path,
   file.path = path;
   file.name = Normalise(path);
   file.readable = mode != OpenMode::kAppend;
-  file.writable = mode != OpenMode::kRead;
+  file.writable = mode != OpenMode::kRead && mode != OpenMode::kInspect;
   file.append = mode == OpenMode::kAppend;
   return Remember(std::move(file));
 }
@@ -312,7 +316,7 @@ Expected<bool> FakeFileSystem::TryLock(FileHandle file) {
 Status FakeFileSystem::Replace(FileHandle replacement_file,
                                const std::string& replacement,
                                const std::string& target,
-                               const FileId& expected) {
+                               const FileId& expected, const Settle& settle) {
   Log("Replace", Normalise(replacement) + " " + Normalise(target));
   const auto fail = [&](int code) {
     return Error::FromErrno(code, "replace '" + target + "' by", replacement);
@@ -337,6 +341,10 @@ Status FakeFileSystem::Replace(FileHandle replacement_file,
       !Permits(ParentOf(destination.path), 0200)) {
     return fail(EACCES);
   }
+  if (Status settled = SettleReplacement(*this, settle, replacement_file);
+      !settled.ok()) {
+    return settled;
+  }
   std::shared_ptr<Node> replaced = source.node;
   const Node& directory = ParentOf(destination.path);
   if (replaced->device != directory.device) {
@@ -350,7 +358,7 @@ Status FakeFileSystem::Replace(FileHandle replacement_file,
   ++replaced->changes;
   entries_.erase(source.path);
   entries_[destination.path] = std::move(replaced);
-  return Status::Ok();
+  return SettleReplacement(*this, settle, replacement_file);
 }
 
 Status FakeFileSystem::Rename(const std::string& from, const std::string& to) {
@@ -534,6 +542,15 @@ FakeFileSystem::Lookup FakeFileSystem::Resolve(std::string_view path,
   lookup.node = entries_.at(current);
   lookup.path = std::move(current);
   return lookup;
+}
+
+bool FakeFileSystem::MayAppendTo(const Node& node,
+                                 const std::string& name) const {
+  const std::uint32_t user = root_ ? 0 : kUser;
+  const EntryInfo info = Describe(node, name);
+  if (info.links <= 1 && node.owner == user) return true;
+  const Node& folder = ParentOf(name);
+  return folder.owner == user && (folder.mode & 022) == 0;
 }
 
 EntryInfo FakeFileSystem::Describe(const Node& node,

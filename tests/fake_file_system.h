@@ -56,7 +56,8 @@ class FakeFileSystem : public FileSystem {
   // into a new file where the two lie on different devices.
   bool ReplacesOpenFiles() const override { return true; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected) override;
+                 const std::string& target, const FileId& expected,
+                 const Settle& settle) override;
   Status Remove(const std::string& path) override;
   // Moves an entry as rename(2) does, for setting up tests.
   Status Rename(const std::string& from, const std::string& to);
@@ -146,6 +147,9 @@ class FakeFileSystem : public FileSystem {
   const Node& Existing(const std::string& path) const;
   const Node& ParentOf(const std::string& name) const;
   bool Permits(const Node& node, std::uint32_t bits) const;
+  // Determines whether a run may append to the file `name`: not where it has
+  // further names or another owner in a folder that others may write.
+  bool MayAppendTo(const Node& node, const std::string& name) const;
   bool HasChildren(const std::string& name) const;
   void MoveTree(const std::string& from, const std::string& to);
   FileHandle Remember(OpenFile file);

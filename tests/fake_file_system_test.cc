@@ -30,9 +30,8 @@ TEST(FakeFileSystemTest, FollowsLinksAndReportsLoops) {
   EXPECT_EQ(fs.Stat("/d/loop1")->kind, EntryKind::kMissing);
   EXPECT_EQ(fs.Open("/d/loop1", OpenMode::kRead).error().native_code(), ELOOP);
   EXPECT_EQ(fs.RealPath("/d/loop1").error().native_code(), ELOOP);
-  EXPECT_EQ(
-      fs.Open("/d/link", OpenMode::kOpenOrCreatePrivate).error().native_code(),
-      ELOOP);
+  EXPECT_EQ(fs.Open("/d/link", OpenMode::kInspect).error().native_code(),
+            ELOOP);
   fs.set_current_directory("/d");
   EXPECT_EQ(fs.Contents("link"), "abc");
 }
@@ -60,7 +59,7 @@ TEST(FakeFileSystemTest, ReplaceKeepsTheTargetsRightsAndCrossesDevices) {
   fs.AddFile("/d/dir/y", "y");
   const auto replace = [&](const std::string& from, const std::string& to) {
     const FileHandle held = *fs.Open(from, OpenMode::kRead);
-    Status done = fs.Replace(held, from, to, fs.Stat(to)->id);
+    Status done = fs.Replace(held, from, to, fs.Stat(to)->id, {});
     (void)fs.Close(held);
     return done;
   };
@@ -86,9 +85,9 @@ TEST(FakeFileSystemTest, ReplaceRefusesNamesThatLeadElsewhereByNow) {
   const FileHandle held = *fs.Open("/d/new", OpenMode::kRead);
   fs.AddSymlink("/d/link", "/d/data");
   // A link where the data file was, and another file under the new name.
-  EXPECT_FALSE(fs.Replace(held, "/d/new", "/d/link", data).ok());
+  EXPECT_FALSE(fs.Replace(held, "/d/new", "/d/link", data, {}).ok());
   fs.AddFile("/d/new", "planted");
-  EXPECT_FALSE(fs.Replace(held, "/d/new", "/d/data", data).ok());
+  EXPECT_FALSE(fs.Replace(held, "/d/new", "/d/data", data, {}).ok());
   EXPECT_EQ(fs.Contents("/d/data"), "data");
   EXPECT_EQ(fs.Contents("/d/new"), "planted");
 }

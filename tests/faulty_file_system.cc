@@ -167,9 +167,9 @@ Expected<bool> FaultyFileSystem::TryLock(FileHandle file) {
 Status FaultyFileSystem::Replace(FileHandle replacement_file,
                                  const std::string& replacement,
                                  const std::string& target,
-                                 const FileId& expected) {
+                                 const FileId& expected, const Settle& settle) {
   if (auto error = Fault("Replace", replacement)) return *error;
-  return base_.Replace(replacement_file, replacement, target, expected);
+  return base_.Replace(replacement_file, replacement, target, expected, settle);
 }
 
 Status FaultyFileSystem::Remove(const std::string& path) {

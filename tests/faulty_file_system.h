@@ -66,7 +66,8 @@ class FaultyFileSystem : public FileSystem {
   // Names the replacement when it fails.
   bool ReplacesOpenFiles() const override { return base_.ReplacesOpenFiles(); }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected) override;
+                 const std::string& target, const FileId& expected,
+                 const Settle& settle) override;
   Status Remove(const std::string& path) override;
 
  private:

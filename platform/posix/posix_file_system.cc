@@ -13,6 +13,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <random>
 #include <set>
 #include <vector>
 
@@ -54,6 +55,17 @@ bool IsHiddenName(const std::string& path) {
   return PathSyntax::Posix().BaseName(path).starts_with('.');
 }
 
+// Determines whether a file in `folder` may take the run's appends: in a
+// folder that others may write, a file with further names or another owner
+// may have been put there to catch them, as the kernel's protected_regular
+// sees it.
+bool MayAppendTo(const std::string& folder, const struct stat& file) {
+  if (file.st_nlink <= 1 && file.st_uid == ::geteuid()) return true;
+  struct stat st;
+  if (::stat(folder.c_str(), &st) != 0) return false;
+  return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
 int OpenFlags(OpenMode mode) {
   // O_NONBLOCK keeps a FIFO from stalling the open; it is cleared again once
   // the file is known to be regular.
@@ -67,8 +79,8 @@ int OpenFlags(OpenMode mode) {
       return kCommon | O_RDWR | O_CREAT;
     case OpenMode::kCreateNew:
       return kCommon | O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
-    case OpenMode::kOpenOrCreatePrivate:
-      return kCommon | O_RDWR | O_CREAT | O_NOFOLLOW;
+    case OpenMode::kInspect:
+      return kCommon | O_RDONLY | O_NOFOLLOW;
     case OpenMode::kAppend:
       return kCommon | O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW;
   }
@@ -79,7 +91,7 @@ int OpenFlags(OpenMode mode) {
 
 Expected<EntryInfo> PosixFileSystem::Stat(const std::string& path) {
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0)
+  if (::stat(Anchored(path).c_str(), &st) == 0)
     return ToEntryInfo(st, IsHiddenName(path));
   // A name too long to exist names nothing, like one that does not exist.
   if (errno == ENOENT || errno == ENOTDIR || errno == ELOOP ||
@@ -98,6 +110,12 @@ Expected<EntryInfo> PosixFileSystem::StatHandle(FileHandle file) {
 }
 
 Expected<std::string> PosixFileSystem::RealPath(const std::string& path) {
+  {
+    std::lock_guard lock(mutex_);
+    if (trusted_.folder.fd >= 0 && path == trusted_.asked) {
+      return trusted_.resolved;
+    }
+  }
   std::unique_ptr<char, decltype(&std::free)> resolved(
       ::realpath(path.c_str(), nullptr), &std::free);
   if (!resolved) return ErrnoError("resolve", path);
@@ -115,6 +133,11 @@ Expected<std::optional<EntryInfo>> PosixFileSystem::StatTrusted(
     if (!current) return ErrnoError("look up", ".");
     resolved = current.get();
   }
+  // The walk goes from folder to folder through open handles, so each name
+  // is looked up in the very folder checked before it.
+  HeldFolder folder(
+      ::open(resolved.empty() ? "/" : ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (folder.fd < 0) return ErrnoError("look up", path);
   std::deque<std::string> rest;
   const auto push_front = [&](const std::string& text) {
     std::vector<std::string> names;
@@ -132,23 +155,30 @@ Expected<std::optional<EntryInfo>> PosixFileSystem::StatTrusted(
     rest.pop_front();
     if (name == ".") continue;
     if (name == "..") {
+      folder.Reset(::openat(folder.fd, "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (folder.fd < 0) return ErrnoError("look up", path);
       resolved = paths.DirectoryOf(resolved.empty() ? "/" : resolved);
       if (resolved == "/") resolved.clear();
       continue;
     }
     const std::string next = resolved + "/" + name;
+    HeldFolder entry(
+        ::openat(folder.fd, name.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC));
     struct stat st;
-    if (::lstat(next.c_str(), &st) != 0) {
+    if (entry.fd < 0 || ::fstat(entry.fd, &st) != 0) {
       if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
         return std::optional<EntryInfo>(EntryInfo{});
       }
       return ErrnoError("look up", next);
     }
     if (!S_ISLNK(st.st_mode)) {
-      resolved = next;
       if (rest.empty()) {
+        HoldTrustedFolder(std::move(folder), path, resolved, next);
         return std::optional<EntryInfo>(ToEntryInfo(st, IsHiddenName(path)));
       }
+      if (!S_ISDIR(st.st_mode)) return std::optional<EntryInfo>(EntryInfo{});
+      folder = std::move(entry);
+      resolved = next;
       continue;
     }
     if (st.st_uid != ::geteuid() && st.st_uid != 0) {
@@ -156,22 +186,54 @@ Expected<std::optional<EntryInfo>> PosixFileSystem::StatTrusted(
     }
     if (++links > kMaxLinks) return std::optional<EntryInfo>(EntryInfo{});
     std::string target(static_cast<std::size_t>(PATH_MAX), '\0');
-    const ssize_t length = ::readlink(next.c_str(), target.data(), PATH_MAX);
+    // The link read is the one whose owner was checked.
+    const ssize_t length = ::readlinkat(entry.fd, "", target.data(), PATH_MAX);
     if (length < 0) return ErrnoError("read link", next);
     target.resize(static_cast<std::size_t>(length));
-    if (paths.IsAbsolute(target)) resolved.clear();
+    if (paths.IsAbsolute(target)) {
+      resolved.clear();
+      folder.Reset(::open("/", O_PATH | O_DIRECTORY | O_CLOEXEC));
+      if (folder.fd < 0) return ErrnoError("look up", path);
+    }
     push_front(target);
   }
   // The path named a directory by "." or ".." at its end, or the root.
   struct stat st;
-  if (::stat(resolved.empty() ? "/" : resolved.c_str(), &st) != 0) {
-    return ErrnoError("look up", path);
-  }
+  if (::fstat(folder.fd, &st) != 0) return ErrnoError("look up", path);
   return std::optional<EntryInfo>(ToEntryInfo(st, IsHiddenName(path)));
 }
 
+void PosixFileSystem::HoldTrustedFolder(HeldFolder folder,
+                                        const std::string& asked,
+                                        const std::string& folder_path,
+                                        const std::string& resolved) {
+  // Names in the folder are reached through its handle under /proc; where
+  // there is no /proc they go by path, as they always did.
+  static const bool named_handles = ::access("/proc/self/fd", X_OK) == 0;
+  std::lock_guard lock(mutex_);
+  trusted_.folder = named_handles ? std::move(folder) : HeldFolder();
+  trusted_.path = folder_path.empty() ? "/" : folder_path;
+  trusted_.asked = asked;
+  trusted_.resolved = resolved;
+}
+
+std::string PosixFileSystem::Anchored(const std::string& path) {
+  const PathSyntax paths = PathSyntax::Posix();
+  std::lock_guard lock(mutex_);
+  if (trusted_.folder.fd < 0 || !paths.IsAbsolute(path)) return path;
+  const std::string folder =
+      "/proc/self/fd/" + std::to_string(trusted_.folder.fd);
+  if (path == trusted_.path) return folder;
+  const std::string_view name = paths.BaseName(path);
+  if (paths.DirectoryOf(path) != trusted_.path || name.empty() || name == "." ||
+      name == "..") {
+    return path;
+  }
+  return folder + "/" + std::string(name);
+}
+
 bool PosixFileSystem::MayWrite(const std::string& path) {
-  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) == 0;
+  return ::faccessat(AT_FDCWD, Anchored(path).c_str(), W_OK, AT_EACCESS) == 0;
 }
 
 Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
@@ -179,9 +241,10 @@ Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
   const mode_t permissions =
       mode == OpenMode::kCreate || mode == OpenMode::kAppend ? 0666 : 0600;
   const int flags = OpenFlags(mode);
+  const std::string anchored = Anchored(path);
   int fd;
   do {
-    fd = ::open(path.c_str(), flags, permissions);
+    fd = ::open(anchored.c_str(), flags, permissions);
   } while (fd < 0 && errno == EINTR);
   if (fd < 0 && errno == ELOOP && (flags & O_NOFOLLOW) != 0) {
     return Error(ErrorKind::kOther,
@@ -194,6 +257,15 @@ Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
     ::close(fd);
     return Error(ErrorKind::kAccessDenied,
                  "open '" + path + "': not a regular file", code);
+  }
+  if (mode == OpenMode::kAppend &&
+      !MayAppendTo(Anchored(PathSyntax::Posix().DirectoryOf(path)), st)) {
+    ::close(fd);
+    return Error(ErrorKind::kAccessDenied,
+                 "'" + path +
+                     "' has further names or another owner, in a folder "
+                     "that others may write: not written",
+                 EPERM);
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (mode == OpenMode::kRead) {
@@ -421,6 +493,19 @@ Status CopyAttribute(int file, const std::string& path,
 Status PosixFileSystem::CopyAttributes(FileHandle file,
                                        const std::string& target,
                                        const struct stat& like) {
+  // The access lists are extended attributes too. One the new file got from
+  // its folder, and the target lacks, goes first: until then the file is
+  // its owner's alone, and from then on it admits only whom the target does.
+  const std::string anchored = Anchored(target);
+  auto wanted = AttributeNames(file, anchored);
+  if (!wanted.ok()) return wanted.status();
+  auto present = AttributeNames(file, "");
+  if (!present.ok()) return present.status();
+  for (const std::string& name : *present) {
+    if (!wanted->contains(name) && ::fremovexattr(file, name.c_str()) != 0) {
+      return NamedError(errno, "remove attribute " + name + " of", file);
+    }
+  }
   // Owner and group exactly, or nothing: a file that changes hands changes
   // who may read it.
   if (::fchown(file, like.st_uid, like.st_gid) != 0) {
@@ -432,24 +517,13 @@ Status PosixFileSystem::CopyAttributes(FileHandle file,
     return Error(ErrorKind::kAccessDenied,
                  "'" + target + "': cannot keep its owner and group", EPERM);
   }
-  if (::fchmod(file, like.st_mode & 07777) != 0) {
-    return NamedError(errno, "chmod", file);
-  }
-  // The access lists are extended attributes too; one the new file got
-  // from its directory, and the target lacks, goes.
-  auto wanted = AttributeNames(file, target);
-  if (!wanted.ok()) return wanted.status();
-  auto present = AttributeNames(file, "");
-  if (!present.ok()) return present.status();
-  for (const std::string& name : *present) {
-    if (!wanted->contains(name) && ::fremovexattr(file, name.c_str()) != 0) {
-      return NamedError(errno, "remove attribute " + name + " of", file);
-    }
-  }
   for (const std::string& name : *wanted) {
-    if (Status kept = CopyAttribute(file, target, name); !kept.ok()) {
+    if (Status kept = CopyAttribute(file, anchored, name); !kept.ok()) {
       return kept;
     }
+  }
+  if (::fchmod(file, like.st_mode & 07777) != 0) {
+    return NamedError(errno, "chmod", file);
   }
   if (::fstat(file, &now) != 0) return NamedError(errno, "stat", file);
   if ((now.st_mode & 07777) != (like.st_mode & 07777)) {
@@ -475,7 +549,8 @@ Expected<bool> PosixFileSystem::TryLock(FileHandle file) {
 }
 
 Status PosixFileSystem::SyncDirectory(const std::string& directory) {
-  const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd =
+      ::open(Anchored(directory).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return ErrnoError("open directory", directory);
   Remember(fd, directory);
   Status synced = Sync(fd);
@@ -496,7 +571,7 @@ Status PosixFileSystem::CopyIntoPlace(FileHandle source,
   // overlapping copy (-Wrestrict).
   std::string prefix = ".";
   prefix.append(paths.BaseName(target).substr(0, 200)).append(".korvik-");
-  auto created = CreateUnique(paths.DirectoryOf(target), prefix);
+  auto created = CreateUnique(Anchored(paths.DirectoryOf(target)), prefix);
   if (!created.ok()) return created.status();
   ScopedFile copy(*this, created->handle);
   Status done = CopyRange(source, 0, copy.get(), 0,
@@ -504,7 +579,8 @@ Status PosixFileSystem::CopyIntoPlace(FileHandle source,
   if (done.ok()) done = CopyAttributes(copy.get(), target, like);
   if (done.ok()) done = Sync(copy.get());
   if (done.ok()) done = copy.Close();
-  if (done.ok() && ::rename(created->path.c_str(), target.c_str()) != 0) {
+  if (done.ok() &&
+      ::rename(created->path.c_str(), Anchored(target).c_str()) != 0) {
     done = ErrnoError("rename to '" + target + "' from", created->path);
   }
   if (!done.ok()) {
@@ -518,45 +594,106 @@ Status PosixFileSystem::CopyIntoPlace(FileHandle source,
 Status PosixFileSystem::Replace(FileHandle replacement_file,
                                 const std::string& replacement,
                                 const std::string& target,
-                                const FileId& expected) {
+                                const FileId& expected, const Settle& settle) {
+  const std::string anchored = Anchored(target);
   struct stat like;
-  if (::lstat(target.c_str(), &like) != 0) {
+  if (::lstat(anchored.c_str(), &like) != 0) {
     return ErrnoError("look up", target);
   }
   if (!S_ISREG(like.st_mode) || FileId{like.st_dev, like.st_ino} != expected) {
     return ReplacedMeanwhile(target);
   }
   struct stat held;
-  struct stat named;
   if (::fstat(replacement_file, &held) != 0) {
     return NamedError(errno, "stat", replacement_file);
   }
-  if (::lstat(replacement.c_str(), &named) != 0) {
-    return ErrnoError("look up", replacement);
-  }
-  if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-    return ReplacedMeanwhile(replacement);
+  const std::string handle_name =
+      "/proc/self/fd/" + std::to_string(replacement_file);
+  const bool named_handle = ::access(handle_name.c_str(), F_OK) == 0;
+  if (!named_handle) {
+    // By its name only: it must still lead to the file written.
+    struct stat named;
+    if (::lstat(replacement.c_str(), &named) != 0) {
+      return ErrnoError("look up", replacement);
+    }
+    if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
+      return ReplacedMeanwhile(replacement);
+    }
   }
   if (Status kept = CopyAttributes(replacement_file, target, like);
       !kept.ok()) {
     return kept;
   }
   if (Status synced = Sync(replacement_file); !synced.ok()) return synced;
-  if (::rename(replacement.c_str(), target.c_str()) != 0) {
-    if (errno != EXDEV) {
-      return ErrnoError("rename to '" + target + "' from", replacement);
-    }
-    if (Status copied =
-            CopyIntoPlace(replacement_file, replacement, target, like);
-        !copied.ok()) {
-      return copied;
-    }
+  if (Status settled = SettleReplacement(*this, settle, replacement_file);
+      !settled.ok()) {
+    return settled;
+  }
+  Status placed = named_handle ? LinkIntoPlace(replacement_file, handle_name,
+                                               replacement, target)
+                               : RenameIntoPlace(replacement, target);
+  // A copy across file systems is another file: nothing more goes into it.
+  const bool copied = !placed.ok() && placed.error().native_code() == EXDEV;
+  if (copied) {
+    placed = CopyIntoPlace(replacement_file, replacement, target, like);
+  }
+  if (!placed.ok()) return placed;
+  if (Status settled = copied
+                           ? Status::Ok()
+                           : SettleReplacement(*this, settle, replacement_file);
+      !settled.ok()) {
+    return settled;
   }
   return SyncDirectory(PathSyntax::Posix().DirectoryOf(target));
 }
 
+Status PosixFileSystem::RenameIntoPlace(const std::string& replacement,
+                                        const std::string& target) {
+  if (::rename(replacement.c_str(), Anchored(target).c_str()) != 0) {
+    return ErrnoError("rename to '" + target + "' from", replacement);
+  }
+  return Status::Ok();
+}
+
+Status PosixFileSystem::LinkIntoPlace(FileHandle file,
+                                      const std::string& handle_name,
+                                      const std::string& replacement,
+                                      const std::string& target) {
+  // The open file gets a hidden name beside the target, then the target's
+  // name: whatever stands under `replacement` by now is never moved.
+  const PathSyntax paths = PathSyntax::Posix();
+  const std::string folder = Anchored(paths.DirectoryOf(target));
+  std::string prefix = ".";
+  prefix.append(paths.BaseName(target).substr(0, 200)).append(".korvik-");
+  std::random_device seed;
+  std::string beside;
+  for (int attempt = 0;; ++attempt) {
+    beside = folder + "/" + prefix + std::to_string(seed() % 1'000'000);
+    if (::linkat(AT_FDCWD, handle_name.c_str(), AT_FDCWD, beside.c_str(),
+                 AT_SYMLINK_FOLLOW) == 0) {
+      break;
+    }
+    if (errno != EEXIST || attempt == 100) {
+      return ErrnoError("link to '" + target + "' from", replacement);
+    }
+  }
+  // The work file's own name goes first, so the data file never shows two.
+  struct stat held;
+  struct stat named;
+  if (::fstat(file, &held) == 0 && ::lstat(replacement.c_str(), &named) == 0 &&
+      named.st_dev == held.st_dev && named.st_ino == held.st_ino) {
+    (void)::unlink(replacement.c_str());
+  }
+  if (::rename(beside.c_str(), Anchored(target).c_str()) != 0) {
+    Status failed = ErrnoError("rename to '" + target + "' from", beside);
+    (void)::unlink(beside.c_str());
+    return failed;
+  }
+  return Status::Ok();
+}
+
 Status PosixFileSystem::Remove(const std::string& path) {
-  if (::unlink(path.c_str()) != 0) return ErrnoError("delete", path);
+  if (::unlink(Anchored(path).c_str()) != 0) return ErrnoError("delete", path);
   return Status::Ok();
 }
 

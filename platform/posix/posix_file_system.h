@@ -2,10 +2,12 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <utility>
 
 #include "platform/file_system.h"
 
@@ -13,6 +15,10 @@ namespace korvik {
 
 class PosixFileSystem : public FileSystem {
  public:
+  PosixFileSystem() = default;
+  PosixFileSystem(const PosixFileSystem&) = delete;
+  PosixFileSystem& operator=(const PosixFileSystem&) = delete;
+
   Expected<EntryInfo> Stat(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
@@ -42,10 +48,41 @@ class PosixFileSystem : public FileSystem {
   Expected<bool> TryLock(FileHandle file) override;
   bool ReplacesOpenFiles() const override { return true; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected) override;
+                 const std::string& target, const FileId& expected,
+                 const Settle& settle) override;
   Status Remove(const std::string& path) override;
 
  private:
+  // A descriptor closed when it goes out of scope.
+  struct HeldFolder {
+    explicit HeldFolder(int descriptor = -1) : fd(descriptor) {}
+    HeldFolder(HeldFolder&& other) noexcept : fd(std::exchange(other.fd, -1)) {}
+    HeldFolder& operator=(HeldFolder&& other) noexcept {
+      Reset(std::exchange(other.fd, -1));
+      return *this;
+    }
+    ~HeldFolder() { Reset(-1); }
+    void Reset(int descriptor) {
+      if (fd >= 0) ::close(fd);
+      fd = descriptor;
+    }
+    int fd;
+  };
+  // The folder a trusted walk ended in, held open, with the path it was
+  // asked for and the one it resolved to.
+  struct TrustedFolder {
+    HeldFolder folder;
+    std::string path;
+    std::string asked;
+    std::string resolved;
+  };
+
+  void HoldTrustedFolder(HeldFolder folder, const std::string& asked,
+                         const std::string& folder_path,
+                         const std::string& resolved);
+  // Returns the name that reaches `path` in the trusted folder where it lies
+  // there, whatever the folder's own path leads to by now; else `path`.
+  std::string Anchored(const std::string& path);
   void Remember(FileHandle file, const std::string& path);
   // Gives `file` exactly the owner, group, permission bits and extended
   // attributes (access lists among them) of `target`, which `like`
@@ -56,12 +93,22 @@ class PosixFileSystem : public FileSystem {
   // replacement on another file system than the target.
   Status CopyIntoPlace(FileHandle source, const std::string& replacement,
                        const std::string& target, const struct stat& like);
+  // Renames `replacement` to `target`: where open files have no names.
+  Status RenameIntoPlace(const std::string& replacement,
+                         const std::string& target);
+  // Links the open `file` (named `handle_name` under /proc) in beside
+  // `target`, then in its place, and removes `replacement` where it still
+  // leads to the file.
+  Status LinkIntoPlace(FileHandle file, const std::string& handle_name,
+                       const std::string& replacement,
+                       const std::string& target);
   Status SyncDirectory(const std::string& directory);
   // Returns the error of a call on an open file, named by its path.
   Error NamedError(int code, std::string_view action, FileHandle file);
 
   std::mutex mutex_;
   std::unordered_map<FileHandle, std::string> names_;
+  TrustedFolder trusted_;
 };
 
 }  // namespace korvik

@@ -205,7 +205,9 @@ Expected<FileHandle> Win32FileSystem::Open(const std::string& path,
     case OpenMode::kCreateNew:
       disposition = CREATE_NEW;
       break;
-    case OpenMode::kOpenOrCreatePrivate:
+    case OpenMode::kInspect:
+      access = GENERIC_READ;
+      disposition = OPEN_EXISTING;
       flags |= FILE_FLAG_OPEN_REPARSE_POINT;
       break;
     case OpenMode::kAppend:
@@ -400,7 +402,7 @@ Expected<bool> Win32FileSystem::TryLock(FileHandle file) {
 Status Win32FileSystem::Replace(FileHandle replacement_file,
                                 const std::string& replacement,
                                 const std::string& target,
-                                const FileId& expected) {
+                                const FileId& expected, const Settle& settle) {
   auto now = Stat(target);
   if (!now.ok()) return now.status();
   if (now->kind != EntryKind::kRegular || now->id != expected) {
@@ -412,6 +414,10 @@ Status Win32FileSystem::Replace(FileHandle replacement_file,
   if (!named.ok()) return named.status();
   if (named->id != held->id) return ReplacedMeanwhile(replacement);
   if (Status flushed = Sync(replacement_file); !flushed.ok()) return flushed;
+  if (Status settled = SettleReplacement(*this, settle, replacement_file);
+      !settled.ok()) {
+    return settled;
+  }
   const std::wstring from = FullPath(replacement);
   const std::wstring to = FullPath(target);
   if (::ReplaceFileW(

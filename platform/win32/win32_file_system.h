@@ -46,7 +46,8 @@ class Win32FileSystem : public FileSystem {
   // MoveFileExW.
   bool ReplacesOpenFiles() const override { return false; }
   Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected) override;
+                 const std::string& target, const FileId& expected,
+                 const Settle& settle) override;
   Status Remove(const std::string& path) override;
 
  private:

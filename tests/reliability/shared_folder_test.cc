@@ -265,19 +265,20 @@ TEST_F(SharedFolderTest, TwoSealsOfOneFileTakeTurns) {
   }
 }
 
-// A POSIX access list as the kernel stores it: the owner, nobody and the
-// others may read and write, the group only read, its mask read and write.
-std::string AccessList() {
+// A POSIX access list as the kernel stores it: the owner and nobody get
+// `shared`, the group and the mask `group`, the others `others`.
+std::string AccessList(std::uint16_t shared = 6, std::uint16_t group = 4,
+                       std::uint16_t others = 6) {
   struct Entry {
     std::uint16_t tag, permissions;
     std::uint32_t id;
   };
   const std::uint32_t version = 2;
-  const Entry entries[] = {{0x01, 6, ~0u},
-                           {0x02, 6, kNobodyUser},
-                           {0x04, 4, ~0u},
-                           {0x10, 6, ~0u},
-                           {0x20, 4, ~0u}};
+  const Entry entries[] = {{0x01, shared, ~0u},
+                           {0x02, shared, kNobodyUser},
+                           {0x04, group, ~0u},
+                           {0x10, shared, ~0u},
+                           {0x20, others, ~0u}};
   std::string bytes(reinterpret_cast<const char*>(&version), sizeof version);
   bytes.append(reinterpret_cast<const char*>(entries), sizeof entries);
   return bytes;
@@ -313,7 +314,10 @@ TEST_F(SharedFolderTest, ARewriteKeepsOwnerAccessListsAndAttributesOrWaits) {
       ::setxattr(listed.c_str(), "user.origin", "test", 4, 0) == 0;
   const struct stat before = Look(listed);
   const std::string list_before = Attribute(listed, "system.posix_acl_access");
-  EXPECT_TRUE(Seal(listed, w_.run()).successful);
+  // Not from "run": nobody's run log there takes no run of root's.
+  const std::string own = w_.root() + "/own";
+  ASSERT_EQ(::mkdir(own.c_str(), 0755), 0);
+  EXPECT_TRUE(Seal(listed, own).successful);
   const struct stat after = Look(listed);
   EXPECT_NE(after.st_ino, before.st_ino) << "not rewritten";
   EXPECT_EQ(after.st_mode, before.st_mode);
@@ -343,6 +347,195 @@ TEST_F(SharedFolderTest, HardLinkedFilesAreNeverParted) {
   EXPECT_TRUE(Seal(data, w_.run()).successful);
   EXPECT_EQ(Look(data).st_ino, Look(other).st_ino);
   EXPECT_EQ(Logged({"-V", other}, w_.run()).message, kMatches);
+}
+
+// Root's file that nobody may write but not read as root's secret: the
+// kernel lets nobody link to it.
+struct Board {
+  std::string path;
+  std::string content = "the board\n";
+};
+
+TEST_F(SharedFolderTest, AWorkFilePlantedAsAHardLinkIsNeverWritten) {
+  Board board{w_.Data("board.txt")};
+  cli::WriteFile(board.path, board.content);
+  ASSERT_EQ(::chmod(board.path.c_str(), 0666), 0);
+  const std::string secret = w_.Data("full-rewrite");
+  cli::WriteFile(secret, "root's\rsecret\r");
+  ASSERT_EQ(::chmod(secret.c_str(), 0600), 0);
+  // Linked under the work file's name and held open, to read what lands.
+  auto holder = StartNobody("ln '" + board.path +
+                                "' '~~~~MD5.TMP' && exec 3<'~~~~MD5.TMP' && "
+                                "touch ready && sleep 60",
+                            nob_, nob_ + "/ready");
+  EXPECT_TRUE(Seal(secret, nob_).successful);
+  EXPECT_TRUE(FileEquals(board.path, board.content));
+  EXPECT_EQ(Look(board.path).st_mode & 07777, 0666u);
+  EXPECT_NE(Look(board.path).st_ino, Look(secret).st_ino);
+  EXPECT_EQ(Look(secret).st_mode & 07777, 0600u);
+  EXPECT_EQ(Logged({"-V", secret}, w_.run()).message, kMatches);
+}
+
+TEST_F(SharedFolderTest, ALockOnAPlantedWorkFileNeverStallsASeal) {
+  Board board{w_.Data("board.txt")};
+  cli::WriteFile(board.path, board.content);
+  ASSERT_EQ(::chmod(board.path.c_str(), 0666), 0);
+  const std::string data = w_.Data("lone-cr.txt");
+  cli::WriteFile(data, "a\rb\r");
+  auto holder = StartNobody("ln '" + board.path +
+                                "' '~~~~MD5.TMP' && exec flock '~~~~MD5.TMP' "
+                                "sh -c 'touch ready; sleep 60'",
+                            nob_, nob_ + "/ready");
+  // Within the run's time limit, far below the 20 s a lock is waited for.
+  EXPECT_TRUE(Seal(data, nob_, 15).successful);
+  EXPECT_TRUE(FileEquals(board.path, board.content));
+  EXPECT_TRUE(FileEquals(data, "a\r\nb\r\n" + cli::Md5Hex("a\r\nb\r\n")));
+}
+
+TEST_F(SharedFolderTest, AFolderSwappedForALinkLeadsNoStepElsewhere) {
+  const std::string closed = w_.Data("closed");
+  ASSERT_EQ(::mkdir(closed.c_str(), 0700), 0);
+  const std::string own = closed + "/passwd";
+  const std::string own_content = "root\rentry\r";
+  cli::WriteFile(own, own_content);
+  const struct stat before = Look(own);
+  // nob/sub, a folder of nobody's, and by turns a link to root's folder.
+  auto swapper = StartNobody(
+      "mkdir sub && printf 'n\\rn\\r' > sub/passwd && touch ready && "
+      "while [ ! -e stop ]; do printf 'n\\rn\\r' > sub/passwd; mv sub d; "
+      "ln -s '" +
+          closed + "' sub; rm sub; mv d sub; done",
+      nob_, nob_ + "/ready");
+  constexpr int kSeals = 150;
+  int sealed = 0;
+  for (int i = 0; i < kSeals; ++i) {
+    sealed += Seal(nob_ + "/sub/passwd", w_.run()).successful;
+  }
+  cli::WriteFile(nob_ + "/stop", "");
+  EXPECT_EQ(swapper->Wait(30).exit_status, 0);
+  EXPECT_TRUE(FileEquals(own, own_content));
+  const struct stat after = Look(own);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  EXPECT_EQ(WorkFilesUnder(closed), std::vector<std::string>{});
+  std::cout << "seals of nobody's file through the swapped folder: " << sealed
+            << " of " << kSeals << "\n";
+}
+
+TEST_F(SharedFolderTest, ARunLogPlantedAsAHardLinkOrByAnotherUserIsNotWritten) {
+  Board crontab{w_.Data("crontab"), "* * * * * true\n"};
+  cli::WriteFile(crontab.path, crontab.content);
+  ASSERT_EQ(::chmod(crontab.path.c_str(), 0666), 0);
+  auto expect_refused = [&](const std::string& what) {
+    const cli::Outcome run = cli::Run(Korvik({"-V", "missing.txt"}, nob_), 30);
+    EXPECT_EQ(run.exit_status, 1) << what;
+    EXPECT_NE(run.standard_error.find("cannot write the run log"),
+              std::string::npos)
+        << what << ": " << run.standard_error;
+    EXPECT_TRUE(FileEquals(crontab.path, crontab.content)) << what;
+  };
+  Nobody("ln '" + crontab.path + "' ravlo.log", nob_);
+  expect_refused("the log a hard link");
+  // A marker linked there is deleted at the start, as every old marker is,
+  // and made anew.
+  Nobody("rm ravlo.log && ln '" + crontab.path + "' ravlo.Out", nob_);
+  EXPECT_EQ(cli::Run(Korvik({"-V", "missing.txt"}, nob_), 30).exit_status, 0);
+  EXPECT_TRUE(FileEquals(crontab.path, crontab.content));
+  EXPECT_NE(Look(nob_ + "/ravlo.Out").st_ino, Look(crontab.path).st_ino);
+  EXPECT_FALSE(LastOutcome(nob_ + "/ravlo.log").successful);
+
+  // A log of nobody's own in nobody's folder takes no run of root's either.
+  Nobody("rm ravlo.log && printf 'theirs\\r\\n' > ravlo.log", nob_);
+  expect_refused("the log nobody's");
+  EXPECT_TRUE(FileEquals(nob_ + "/ravlo.log", "theirs\r\n"));
+  // In a folder only root may write, its own hard-linked log is written.
+  const std::string own = w_.root() + "/own";
+  ASSERT_EQ(::mkdir(own.c_str(), 0755), 0);
+  cli::WriteFile(own + "/ravlo.log", "");
+  ASSERT_EQ(::link((own + "/ravlo.log").c_str(), (own + "/copy").c_str()), 0);
+  EXPECT_EQ(cli::Run(Korvik({"-V", "missing.txt"}, own), 30).exit_status, 0);
+  EXPECT_FALSE(LastOutcome(own + "/copy").successful);
+}
+
+TEST_F(SharedFolderTest, LinesAppendedDuringFullRewritesAreNeverLost) {
+  const std::string data = nob_ + "/growing.txt";
+  const int lines = kSanitized ? 5000 : 20000;
+  // Each line ends in a lone CR, so every seal rewrites the whole file; a
+  // long start makes each rewrite last while lines come in.
+  const std::size_t start = kSanitized ? 250'000 : 1'000'000;
+  std::string first;
+  for (std::size_t i = 0; i < start; ++i) first += "P\r";
+  WriteWhole(data, first);
+  ASSERT_EQ(::chown(data.c_str(), kNobodyUser, kNobodyGroup), 0);
+  auto writer = StartNobody(
+      "touch ready; i=0; while [ $i -lt " + std::to_string(lines) +
+          " ]; do printf 'L%06d\\n\\r' $i >> growing.txt; i=$((i+1)); done; "
+          "touch done",
+      nob_, nob_ + "/ready");
+  int runs = 0;
+  int sealed = 0;
+  while (runs < 1000 && !Exists(nob_ + "/done")) {
+    sealed += Seal(data, w_.run()).successful;
+    ++runs;
+  }
+  EXPECT_EQ(writer->Wait(60).exit_status, 0);
+  // What the seals added: line ends and trailers. A line the writer began
+  // in the old file just before the new one took its place may follow lines
+  // it wrote to the new one; none may be lost or doubled.
+  const std::string text = std::regex_replace(
+      cli::ReadFile(data), std::regex("[\r\n]|[0-9a-f]{32}"), "");
+  EXPECT_EQ(text.find_first_not_of('P'), start);
+  std::vector<int> seen(lines, 0);
+  int out_of_order = 0;
+  int previous = -1;
+  for (std::size_t at = text.find('L'); at != std::string::npos;
+       at = text.find('L', at + 1)) {
+    const int number = std::atoi(text.substr(at + 1, 6).c_str());
+    ASSERT_TRUE(number >= 0 && number < lines) << text.substr(at, 7);
+    ++seen[number];
+    out_of_order += number < previous;
+    previous = number;
+  }
+  int lost = 0;
+  for (int i = 0; i < lines; ++i) {
+    EXPECT_LE(seen[i], 1) << "line " << i << " doubled";
+    lost += seen[i] == 0;
+  }
+  EXPECT_EQ(lost, 0) << "after " << runs << " seals";
+  std::cout << "lines out of order: " << out_of_order << ", lost: " << lost
+            << "\n";
+  std::cout << "full rewrites during appends: " << sealed << " sealed of "
+            << runs << "\n";
+}
+
+TEST_F(SharedFolderTest, TheWorkFileAdmitsNobodyBeforeItIsTheDataFile) {
+  // nobody's folder grants nobody everything in every new file.
+  const std::string granted = AccessList(7, 5, 5);
+  if (::setxattr(nob_.c_str(), "system.posix_acl_default", granted.data(),
+                 granted.size(), 0) != 0) {
+    GTEST_SKIP() << "no access lists here: " << std::strerror(errno);
+  }
+  const std::string secret = w_.Data("secret640");
+  std::string content;
+  for (int i = 0; i < (kSanitized ? 2000 : 20000); ++i) content += "secret\r";
+  auto reader = StartNobody(
+      "touch ready; while [ ! -e stop ]; do "
+      "cat '~~~~MD5.TMP' >> loot 2>/dev/null || :; done",
+      nob_, nob_ + "/ready");
+  const mode_t mask = ::umask(0);
+  for (int round = 0; round < 30; ++round) {
+    WriteWhole(secret, content);
+    ASSERT_EQ(::chmod(secret.c_str(), 0640), 0);
+    EXPECT_TRUE(Seal(secret, nob_).successful) << round;
+  }
+  ::umask(mask);
+  cli::WriteFile(nob_ + "/stop", "");
+  EXPECT_EQ(reader->Wait(30).exit_status, 0);
+  const std::string loot =
+      Exists(nob_ + "/loot") ? cli::ReadFile(nob_ + "/loot") : "";
+  EXPECT_EQ(loot.find("secret"), std::string::npos)
+      << loot.size() << " bytes read";
+  EXPECT_EQ(Look(secret).st_mode & 07777, 0640u);
 }
 
 }  // namespace

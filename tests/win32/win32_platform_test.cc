@@ -155,7 +155,7 @@ TEST_F(Win32FileSystemTest, ReplacePutsTheNewContentInPlace) {
   // The caller holds the replacement open and locked; the target, which
   // Windows does not replace while it is open, it has closed.
   EXPECT_FALSE(files_.ReplacesOpenFiles());
-  auto held = files_.Open(In("b.txt"), OpenMode::kOpenOrCreatePrivate);
+  auto held = files_.Open(In("b.txt"), OpenMode::kReadWrite);
   ASSERT_TRUE(held.ok());
   ASSERT_TRUE(files_.Lock(*held).ok());
   auto target = files_.Open(In("a.txt"), OpenMode::kReadWrite);
@@ -165,8 +165,10 @@ TEST_F(Win32FileSystemTest, ReplacePutsTheNewContentInPlace) {
   const FileId target_id = files_.StatHandle(*target)->id;
   EXPECT_TRUE(files_.Close(*target).ok());
   // Not where the name leads elsewhere by now.
-  EXPECT_FALSE(files_.Replace(*held, In("b.txt"), In("a.txt"), FileId{}).ok());
-  Status replaced = files_.Replace(*held, In("b.txt"), In("a.txt"), target_id);
+  EXPECT_FALSE(
+      files_.Replace(*held, In("b.txt"), In("a.txt"), FileId{}, {}).ok());
+  Status replaced =
+      files_.Replace(*held, In("b.txt"), In("a.txt"), target_id, {});
   ASSERT_TRUE(replaced.ok()) << replaced.error().description();
   // The file in place now takes further bytes at its end.
   EXPECT_TRUE(files_.WriteAtEnd(*held, std::string("er")).ok());
@@ -189,7 +191,7 @@ TEST_F(Win32FileSystemTest, ReadOnlyFilesAreNotWritten) {
   ASSERT_TRUE(held.ok());
   EXPECT_FALSE(files_
                    .Replace(*held, In("b.txt"), In("read-only.txt"),
-                            files_.Stat(In("read-only.txt"))->id)
+                            files_.Stat(In("read-only.txt"))->id, {})
                    .ok());
   EXPECT_TRUE(files_.Close(*held).ok());
   EXPECT_EQ(files_.Stat(In("read-only.txt"))->size, 4u);
