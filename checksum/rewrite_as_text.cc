@@ -26,6 +26,9 @@ constexpr int kDataFileAttempts = 100;
 // A write begun on the old data file just before the new one took its place
 // lands within this time, and is carried over.
 constexpr std::chrono::milliseconds kWritesInFlight{2};
+// How long a run waits for another run to take its work file, once open to
+// others, into the data file's place.
+constexpr std::chrono::milliseconds kLastStepsWait{5'000};
 
 // Reads the file from `offset` to its end, block by block, through
 // `consume`; stops early when `consume` returns false. Returns the offset
@@ -156,7 +159,14 @@ Status WorkFile::ClearTaken() {
   // Another user's file, or one with further names, may be anybody's to
   // read or to lock for ever: never written, never waited on.
   if (held->foreign_owner || held->links > 1) return RemoveLeftover();
-  (void)files_.Lock(taken.get());  // the run working in it ends
+  if (held->open_to_others) {
+    // A run's work file is open to others only in the run's last steps,
+    // once it has the data file's attributes; anybody may hold such a file.
+    auto locked = LockWithin(files_, taken.get(), kLastStepsWait);
+    if (!locked.ok() || !*locked) return RemoveLeftover();
+  } else {
+    (void)files_.Lock(taken.get());  // the run working in it ends
+  }
   // Still there once no run holds it: a leftover.
   auto now = files_.Stat(path_);
   if (now.ok() && now->kind == EntryKind::kRegular && now->id == held->id) {

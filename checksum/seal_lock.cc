@@ -9,6 +9,17 @@ constexpr std::chrono::milliseconds kPollInterval{25};
 
 }  // namespace
 
+Expected<bool> LockWithin(FileSystem& files, FileHandle file,
+                          std::chrono::milliseconds wait) {
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    auto locked = files.TryLock(file);
+    if (!locked.ok() || *locked) return locked;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(kPollInterval);
+  }
+}
+
 bool SameState(const EntryInfo& a, const EntryInfo& b) {
   return a.id == b.id && a.size == b.size && a.modified_ns == b.modified_ns &&
          a.changed_ns == b.changed_ns;
@@ -25,17 +36,12 @@ Expected<bool> SealLock::Take(const std::string& path, const FileId& expected) {
     Release();
     return false;
   }
-  const auto deadline = std::chrono::steady_clock::now() + wait_;
-  for (;;) {
-    auto locked = files_.TryLock(handle_);
-    if (!locked.ok()) return locked.error();
-    if (*locked) break;
-    if (std::chrono::steady_clock::now() >= deadline) {
-      Release();
-      return Error(ErrorKind::kOther,
-                   "'" + path + "' stays locked by another process");
-    }
-    std::this_thread::sleep_for(kPollInterval);
+  auto locked = LockWithin(files_, handle_, wait_);
+  if (!locked.ok()) return locked.error();
+  if (!*locked) {
+    Release();
+    return Error(ErrorKind::kOther,
+                 "'" + path + "' stays locked by another process");
   }
   // The run we waited for may have put a new file in this one's place.
   auto now = files_.Stat(path);

@@ -13,6 +13,11 @@
 
 namespace korvik {
 
+// Takes the exclusive lock on the open file, waiting at most `wait` for
+// somebody else to let it go; false where they still hold it then.
+Expected<bool> LockWithin(FileSystem& files, FileHandle file,
+                          std::chrono::milliseconds wait);
+
 class SealLock {
  public:
   // How long Take waits for a lock that somebody else holds: any user who

@@ -44,6 +44,9 @@ struct EntryInfo {
   // Owned by a user other than the one the process runs as; such a user may
   // hold locks on the file or change it at any moment.
   bool foreign_owner = false;
+  // Its permissions let users other than its owner open it (group or other
+  // bits on POSIX; not told on Windows): anyone may have it open and locked.
+  bool open_to_others = false;
   // Last change of content and of status (or attributes), in nanoseconds
   // since the epoch: every write moves both.
   std::int64_t modified_ns = 0;

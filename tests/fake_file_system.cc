@@ -560,6 +560,7 @@ EntryInfo FakeFileSystem::Describe(const Node& node,
       entries_.begin(), entries_.end(),
       [&](const auto& entry) { return entry.second.get() == &node; }));
   info.foreign_owner = node.owner != (root_ ? 0 : kUser);
+  info.open_to_others = (node.mode & 077) != 0;
   info.hidden = kPaths.BaseName(name).starts_with('.');
   switch (node.kind) {
     case NodeKind::kFile:

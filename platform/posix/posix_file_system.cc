@@ -45,6 +45,7 @@ EntryInfo ToEntryInfo(const struct stat& st, bool hidden) {
   info.id = FileId{st.st_dev, st.st_ino};
   info.links = static_cast<std::uint32_t>(st.st_nlink);
   info.foreign_owner = st.st_uid != ::geteuid();
+  info.open_to_others = (st.st_mode & (S_IRWXG | S_IRWXO)) != 0;
   info.modified_ns = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
   info.changed_ns = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
   return info;

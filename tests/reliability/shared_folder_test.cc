@@ -392,6 +392,22 @@ TEST_F(SharedFolderTest, ALockOnAPlantedWorkFileNeverStallsASeal) {
   EXPECT_TRUE(FileEquals(data, "a\r\nb\r\n" + cli::Md5Hex("a\r\nb\r\n")));
 }
 
+// Root's file, open to all, moved under the work file's name by the owner of
+// the folder: one name, root's own, yet no work file of a run.
+TEST_F(SharedFolderTest, ALockOnARootFileMovedInAsTheWorkFileNeverStallsASeal) {
+  const std::string board = nob_ + "/board.txt";
+  cli::WriteFile(board, "the board\n");
+  ASSERT_EQ(::chmod(board.c_str(), 0666), 0);
+  const std::string data = w_.Data("lone-cr.txt");
+  cli::WriteFile(data, "a\rb\r");
+  auto holder = StartNobody(
+      "mv board.txt '~~~~MD5.TMP' && exec flock '~~~~MD5.TMP' "
+      "sh -c 'touch ready; sleep 60'",
+      nob_, nob_ + "/ready");
+  EXPECT_TRUE(Seal(data, nob_, 15).successful);
+  EXPECT_TRUE(FileEquals(data, "a\r\nb\r\n" + cli::Md5Hex("a\r\nb\r\n")));
+}
+
 TEST_F(SharedFolderTest, AFolderSwappedForALinkLeadsNoStepElsewhere) {
   const std::string closed = w_.Data("closed");
   ASSERT_EQ(::mkdir(closed.c_str(), 0700), 0);
