@@ -55,7 +55,9 @@ bool GenerateHash(const Services& services, std::string& file_name,
   std::optional<std::string> known;
   // Where this run's rewrite digested the file already, unchanged since.
   if (services.clean_files != nullptr) {
-    auto info = services.files.Stat(file_name);
+    // The held file as it is now, or else what the name leads to.
+    auto info =
+        before ? Expected<EntryInfo>(*before) : services.files.Stat(file_name);
     if (info.ok()) known = services.clean_files->DigestOf(*info);
   }
   if (known) {

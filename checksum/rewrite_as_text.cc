@@ -1,8 +1,8 @@
 #include <chrono>
 #include <future>
+#include <memory>
 #include <optional>
 #include <thread>
-#include <vector>
 
 #include "checksum/append_in_place.h"
 #include "checksum/clean_file_memo.h"
@@ -30,14 +30,22 @@ constexpr std::chrono::milliseconds kWritesInFlight{2};
 // others, into the data file's place.
 constexpr std::chrono::milliseconds kLastStepsWait{5'000};
 
+// Room for two blocks, left uninitialized: a small file touches a page of
+// it, not megabytes.
+std::unique_ptr<char[]> MakeBlockRoom() {
+  return std::make_unique_for_overwrite<char[]>(2 * kBlockSize);
+}
+
 // Reads the file from `offset` to its end, block by block, through
-// `consume`; stops early when `consume` returns false. Returns the offset
-// reached.
+// `consume`; stops early when `consume` returns false. The blocks take turns
+// in the two halves of `room`, so a block stays unchanged until `consume`
+// returns from the next. Returns the offset reached.
 template <typename Consume>
 Expected<std::uint64_t> ReadBlocks(FileSystem& files, FileHandle file,
-                                   Consume consume, std::uint64_t offset = 0) {
-  std::vector<char> buffer(kBlockSize);
-  for (;;) {
+                                   char* room, Consume consume,
+                                   std::uint64_t offset = 0) {
+  for (std::size_t turn = 0;; turn ^= 1) {
+    const std::span<char> buffer(room + turn * kBlockSize, kBlockSize);
     auto got = files.ReadAt(file, buffer, offset);
     if (!got.ok()) return got.error();
     if (*got == 0) return offset;
@@ -49,6 +57,26 @@ Expected<std::uint64_t> ReadBlocks(FileSystem& files, FileHandle file,
 Error ChangedMeanwhile() {
   return Error(ErrorKind::kOther,
                "the file was written to while it was rewritten");
+}
+
+// Starts a digest of the bytes a sealing run reads or writes, where the
+// library can be fed piece by piece: on the other core for a file of
+// several blocks. Returns null where it cannot.
+std::unique_ptr<SideDigest> StartDigest(const Services& services,
+                                        std::uint64_t size) {
+  if (!services.digest.OffersStreamDigest()) return nullptr;
+  auto stream = services.digest.StartStream();
+  if (!stream.ok()) return nullptr;
+  return std::make_unique<SideDigest>(std::move(*stream), size > kBlockSize);
+}
+
+// Returns the digest of the `size` bytes handed to `digest`, where it took
+// them all.
+std::optional<std::string> DigestOfAll(SideDigest* digest, std::uint64_t size) {
+  if (digest == nullptr) return std::nullopt;
+  auto finished = digest->Finish();
+  if (!finished.ok() || digest->size() != size) return std::nullopt;
+  return std::move(*finished);
 }
 
 bool RefusesNewFiles(const Error& error) {
@@ -231,11 +259,12 @@ Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
     writer.Convert(block, output);
     return emit(output);
   };
+  const auto room = MakeBlockRoom();
   // Read to the end as it is once the end is reached: bytes appended while
   // the file was read are rewritten too.
   std::uint64_t read = 0;
   for (;;) {
-    auto reached = ReadBlocks(files_, data, convert, read);
+    auto reached = ReadBlocks(files_, data, room.get(), convert, read);
     if (!reached.ok()) return reached.status();
     if (!written.ok()) return written;
     auto now = files_.StatHandle(data);
@@ -271,8 +300,9 @@ Expected<bool> WorkFile::CarryOver(FileHandle data, SideDigest* digest) {
     const bool in_order = now->size == written_;
     LineEndWriter writer;
     std::string output;
+    const auto room = MakeBlockRoom();
     auto reached = ReadBlocks(
-        files_, data,
+        files_, data, room.get(),
         [&](std::span<const char> block) {
           writer.Convert(block, output);
           return true;
@@ -308,14 +338,6 @@ Status WorkFile::Replace(const std::string& target, const FileId& expected,
   }
   replaced_ = true;
   return Status::Ok();
-}
-
-// Determines whether the file's last two bytes are CR LF.
-bool EndsInCrLf(FileSystem& files, FileHandle file, std::uint64_t size) {
-  if (size < 2) return false;
-  char last[2];
-  auto got = files.ReadAt(file, last, size - 2);
-  return got.ok() && *got == 2 && last[0] == '\r' && last[1] == '\n';
 }
 
 // Opens and locks the data file that the existence test saw under `name`:
@@ -369,6 +391,12 @@ Expected<bool> RewriteAsText(const Services& services,
   // The state before the scan: any write during it makes the memo miss.
   auto before_scan = files.StatHandle(data);
   if (!before_scan.ok()) return false;
+  CleanFileMemo* memo = services.clean_files;
+  // What this run found in order, unchanged since, needs no work file.
+  if (strategy == RewriteStrategy::kMinimal && memo != nullptr &&
+      memo->Holds(*before_scan)) {
+    return true;
+  }
   // The work file lies in the current directory; where that takes no new
   // files (a read-only program directory, say), beside the data file.
   WorkFile work(files);
@@ -392,37 +420,26 @@ Expected<bool> RewriteAsText(const Services& services,
 
   // A file the process may not write is refused before anything is written.
   if (!files.MayWrite(target) || before_scan->size == 0) return false;
-  CleanFileMemo* memo = services.clean_files;
-  if (strategy == RewriteStrategy::kMinimal && memo != nullptr &&
-      memo->Holds(*before_scan)) {
-    return true;
-  }
 
-  // A sealing run digests a file that looks in order (it ends in CR LF, its
-  // first block holds no lone CR) on the other core while the rest of it is
-  // scanned: such a file is then read only once, side by side.
-  std::future<std::optional<std::string>> digest;
-  const bool may_digest = strategy == RewriteStrategy::kMinimal &&
-                          memo != nullptr &&
-                          EndsInCrLf(files, data, before_scan->size);
-  auto start_digest = [&] {
-    digest = std::async(std::launch::async,
-                        [&services, path = files.HandlePath(
-                                        data)]() -> std::optional<std::string> {
-                          std::string text;
-                          if (!services.digest.MDFile(path, text).ok())
-                            return std::nullopt;
-                          return text;
-                        });
-  };
+  // A sealing run digests the blocks of the held file as the scan reads
+  // them, once they look in order, on the other core: a file that needs no
+  // rewrite is then read only once. The blocks outlive their digest.
+  const auto room = MakeBlockRoom();
+  std::unique_ptr<SideDigest> digest;
+  bool may_digest = strategy == RewriteStrategy::kMinimal && memo != nullptr;
   LineEndScanner scanner;
   std::uint64_t length = 0;
   if (strategy == RewriteStrategy::kMinimal) {
-    auto scanned = ReadBlocks(files, data, [&](auto block) {
-      const bool more = scanner.Feed(block);
-      if (more && may_digest && !digest.valid()) start_digest();
-      return more;
-    });
+    auto scanned =
+        ReadBlocks(files, data, room.get(), [&](std::span<const char> block) {
+          if (!scanner.Feed(block)) return false;
+          if (may_digest) {
+            digest = StartDigest(services, before_scan->size);
+            may_digest = false;
+          }
+          if (digest) digest->Add(block);
+          return true;
+        });
     if (!scanned.ok()) return false;
     length = *scanned;
     if (length == 0) return false;  // emptied since it was looked at
@@ -430,25 +447,33 @@ Expected<bool> RewriteAsText(const Services& services,
   const LineEndChange change = strategy == RewriteStrategy::kMinimal
                                    ? scanner.Result()
                                    : LineEndChange::kRewrite;
-  switch (change) {
-    case LineEndChange::kNone: {
-      auto after_scan = files.StatHandle(data);
-      std::optional<std::string> digested =
-          digest.valid() ? digest.get() : std::nullopt;
-      // Written to while it was read: what was read may be no moment of it.
-      if (!after_scan.ok() || !SameState(*before_scan, *after_scan)) {
-        return false;
+  if (change != LineEndChange::kRewrite) {
+    // Written to while it was read: what was read may be no moment of it.
+    auto after_scan = files.StatHandle(data);
+    const bool read_whole =
+        after_scan.ok() && SameState(*before_scan, *after_scan);
+    if (change == LineEndChange::kNone) {
+      if (!read_whole) return false;
+      if (memo != nullptr) {
+        memo->Remember(*before_scan, DigestOfAll(digest.get(), length));
       }
-      if (memo != nullptr) memo->Remember(*before_scan, std::move(digested));
       return true;
     }
-    case LineEndChange::kAppend:
-      // Adds the missing end of the last line in place: two bytes at most,
-      // so the file is never seen half changed.
-      return AppendInPlace(files, data, scanner.Suffix(), length).ok();
-    case LineEndChange::kRewrite:
-      break;
+    // Adds the missing end of the last line in place: two bytes at most,
+    // so the file is never seen half changed.
+    const std::string_view suffix = scanner.Suffix();
+    if (!AppendInPlace(files, data, suffix, length).ok()) return false;
+    // The file is what was read and the end written right after it at its
+    // scanned length, unless another writer added bytes meanwhile.
+    auto now = files.StatHandle(data);
+    if (memo != nullptr && read_whole && now.ok() &&
+        now->size == length + suffix.size()) {
+      if (digest) digest->Add(suffix);
+      memo->Remember(*now, DigestOfAll(digest.get(), now->size));
+    }
+    return true;
   }
+  digest.reset();
   // The new content goes to a new file, which then takes the data file's
   // place: the data file's other names would keep the old content.
   if (before_scan->links > 1) {
@@ -459,13 +484,9 @@ Expected<bool> RewriteAsText(const Services& services,
   }
   // A sealing run digests the new bytes on the other core as they are
   // written: the rewritten file is then not read again.
-  std::optional<SideDigest> side;
-  if (memo != nullptr && services.digest.OffersStreamDigest()) {
-    if (auto stream = services.digest.StartStream(); stream.ok()) {
-      side.emplace(std::move(*stream));
-    }
-  }
-  Status done = work.Fill(data, side ? &*side : nullptr);
+  std::unique_ptr<SideDigest> side;
+  if (memo != nullptr) side = StartDigest(services, before_scan->size);
+  Status done = work.Fill(data, side.get());
   // Where open files cannot be replaced, their handles keep other runs out
   // as the lock did: a run holding the file makes the replacement fail.
   if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();
@@ -494,14 +515,7 @@ Expected<bool> RewriteAsText(const Services& services,
   }
   auto now = files.StatHandle(seal.handle());
   if (memo != nullptr && now.ok()) {
-    std::optional<std::string> written;
-    if (side) {
-      auto finished = side->Finish();
-      if (finished.ok() && side->size() == now->size) {
-        written = std::move(*finished);
-      }
-    }
-    memo->Remember(*now, std::move(written));
+    memo->Remember(*now, DigestOfAll(side.get(), now->size));
   }
   return true;
 }

@@ -2,10 +2,13 @@
 
 namespace korvik {
 
-SideDigest::SideDigest(std::unique_ptr<DigestStream> stream)
-    : stream_(std::move(stream)), worker_([this] { Work(); }) {}
+SideDigest::SideDigest(std::unique_ptr<DigestStream> stream, bool beside)
+    : stream_(std::move(stream)) {
+  if (beside) worker_ = std::thread([this] { Work(); });
+}
 
 SideDigest::~SideDigest() {
+  if (!worker_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
     stopping_ = true;
@@ -39,6 +42,10 @@ void SideDigest::Add(std::span<const char> block) {
   changed_.wait(lock, [this] { return !pending_; });
   size_ += block.size();
   if (!failed_.ok()) return;
+  if (!worker_.joinable()) {
+    failed_ = stream_->Update(block);
+    return;
+  }
   block_ = block;
   pending_ = true;
   lock.unlock();

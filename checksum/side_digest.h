@@ -1,5 +1,6 @@
 // A digest fed on the other core, one block behind its caller: digesting a
-// block overlaps the caller's work on the next.
+// block overlaps the caller's work on the next. For a block or two it is fed
+// on the caller's thread instead: a thread costs more than the overlap saves.
 #pragma once
 
 #include <condition_variable>
@@ -17,7 +18,8 @@ namespace korvik {
 
 class SideDigest {
  public:
-  explicit SideDigest(std::unique_ptr<DigestStream> stream);
+  // Digests on the other core where `beside` is true, otherwise in Add.
+  SideDigest(std::unique_ptr<DigestStream> stream, bool beside);
   SideDigest(const SideDigest&) = delete;
   SideDigest& operator=(const SideDigest&) = delete;
   ~SideDigest();  // waits for the block under way
@@ -49,7 +51,8 @@ class SideDigest {
   bool pending_ = false;         // block_ is handed over or being digested
   bool stopping_ = false;
   Status failed_;
-  std::thread worker_;  // last: starts once the fields above are made
+  std::thread worker_;  // last: starts once the fields above are made, where
+                        // the digest is made beside
 };
 
 }  // namespace korvik

@@ -232,6 +232,40 @@ TEST_P(RewriteDigestTest, RewrittenFileIsRememberedWithTheDigestOfItsBytes) {
   EXPECT_TRUE(*again) << "the rewritten file was read again";
 }
 
+// A file that needs no new file is digested as the scan reads it: the memo
+// then holds it, its last line end added where it lacked one, with the
+// digest of its bytes.
+TEST_P(RewriteDigestTest, FileInOrderIsRememberedWithTheDigestOfWhatWasRead) {
+  std::string lines;
+  for (int i = 0; lines.size() < 2 * kBlock + 5; ++i) {
+    lines += "line " + std::to_string(i) + std::string(i % 7, 'x') + "\r\n";
+  }
+  for (const std::string& original :
+       {lines, lines + "last", lines + "last\r", std::string("a\nb")}) {
+    SCOPED_TRACE(original.size());
+    files_.AddFile(kData, original);
+    world_.digest.streams = 0;
+    ASSERT_TRUE(*RewriteAsText(services_, kData));
+    const std::string rewritten = RewriteLines(original);
+    ASSERT_EQ(files_.Contents(kData), rewritten);
+
+    auto info = files_.Stat(kData);
+    ASSERT_TRUE(info.ok());
+    EXPECT_TRUE(memo_.Holds(*info));
+    EXPECT_EQ(memo_.DigestOf(*info),
+              GetParam() ? std::optional(Md5Hex(rewritten)) : std::nullopt);
+    EXPECT_EQ(world_.digest.streams, GetParam() ? 1 : 0);
+    EXPECT_EQ(world_.digest.calls, 0);
+
+    world_.faulty.FailAllMatching("ReadAt", EIO);
+    auto again = RewriteAsText(services_, kData);
+    world_.faulty.Reset();
+    ASSERT_TRUE(again.ok());
+    EXPECT_TRUE(*again) << "the file was read again";
+    EXPECT_EQ(files_.Contents(kData), rewritten);
+  }
+}
+
 TEST_P(RewriteDigestTest, FailedDigestLeavesTheRewriteDoneAndTheDigestUnknown) {
   world_.digest.fail_stream_updates = true;
   files_.AddFile(kData, "a\rb");

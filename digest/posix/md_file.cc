@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <openssl/md5.h>
 #include <pthread.h>
+#include <string.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +16,15 @@
 
 #include "digest/hex_digits.h"
 #include "digest/stream_context.h"
+
+// MD5_Final wipes its state with OPENSSL_cleanse. Given here, it keeps
+// libcrypto's processor probe out of the library: that probe runs at every
+// load, and on a virtual machine each of its CPUID instructions traps to the
+// host, which costs a small file's run more than its digest. MD5 does not
+// depend on what it finds.
+extern "C" void OPENSSL_cleanse(void* memory, std::size_t length) {
+  ::explicit_bzero(memory, length);
+}
 
 namespace {
 
@@ -100,14 +110,16 @@ struct ReadAhead {
 };
 
 // Hashes the first `length` bytes of `fd`, or all of them for kWholeFile,
-// in the calling thread alone; returns as HashDescriptor does.
-int HashInTurn(int fd, MD5_CTX& context, std::uint64_t length) {
-  void* buffer = std::malloc(kReadSize);
+// in the calling thread alone, in reads of `read_size` bytes; returns as
+// HashDescriptor does.
+int HashInTurn(int fd, MD5_CTX& context, std::uint64_t length,
+               std::size_t read_size) {
+  void* buffer = std::malloc(read_size);
   if (buffer == nullptr) return ENOMEM;
   int result = 0;
   while (length > 0) {
     const ssize_t n =
-        ::read(fd, buffer, std::min<std::uint64_t>(length, kReadSize));
+        ::read(fd, buffer, std::min<std::uint64_t>(length, read_size));
     if (n == 0) {
       if (length != kWholeFile) result = EIO;
       break;
@@ -129,9 +141,12 @@ int HashInTurn(int fd, MD5_CTX& context, std::uint64_t length) {
 // where the file ends before `length`).
 int HashDescriptor(int fd, MD5_CTX& context, std::uint64_t length,
                    std::uint64_t size) {
-  // A second thread costs more than it saves on a few blocks.
-  if (std::min(length, size) < kBuffers * kReadSize) {
-    return HashInTurn(fd, context, length);
+  // A second thread costs more than it saves on a few blocks; a small file
+  // needs no more room than its bytes and the read that finds its end.
+  const std::uint64_t expected = std::min(length, size);
+  if (expected < kBuffers * kReadSize) {
+    return HashInTurn(fd, context, length,
+                      std::min<std::uint64_t>(expected + 1, kReadSize));
   }
   char* memory = static_cast<char*>(std::malloc(kBuffers * kReadSize));
   if (memory == nullptr) return ENOMEM;
@@ -165,7 +180,10 @@ int DigestFile(const char* file_name, std::uint64_t length, char* digest) {
     return EINVAL;
   }
   ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  // Read-ahead matters from a few blocks on only.
+  if (static_cast<std::uint64_t>(st.st_size) >= kReadSize) {
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+  }
   MD5_CTX context;
   MD5_Init(&context);
   const int result = HashDescriptor(fd, context, length,

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -88,10 +89,13 @@ std::string PosixProcess::CommandText() { return command_text_; }
 
 std::string PosixProcess::ProgramDirectory() {
   std::call_once(program_directory_once_, [this] {
-    std::unique_ptr<char, decltype(&std::free)> self(
-        ::realpath("/proc/self/exe", nullptr), &std::free);
+    // The kernel names the program by its resolved path: no link to follow.
+    char self[PATH_MAX];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self);
     program_directory_ =
-        self ? PathSyntax::Posix().DirectoryOf(self.get()) : ".";
+        length > 0 && static_cast<std::size_t>(length) < sizeof self
+            ? PathSyntax::Posix().DirectoryOf(std::string(self, length))
+            : ".";
   });
   return program_directory_;
 }
