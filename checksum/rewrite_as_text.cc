@@ -4,10 +4,12 @@
 
 #include "checksum/append_in_place.h"
 #include "checksum/clean_file_memo.h"
+#include "checksum/digest_in_pieces.h"
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
+#include "checksum/progress.h"
 #include "checksum/seal_lock.h"
 #include "checksum/side_digest.h"
 
@@ -23,19 +25,48 @@ constexpr int kWorkFileAttempts = 100;
 constexpr int kDataFileAttempts = 100;
 
 // Reads the whole file, block by block, through `consume`; stops early
-// when `consume` returns false. Returns the number of bytes read.
+// when `consume` returns false. Returns the number of bytes read. Counts
+// them in `progress` where there is one, and fails where it asks to stop.
 template <typename Consume>
 Expected<std::uint64_t> ReadBlocks(FileSystem& files, FileHandle file,
-                                   Consume consume) {
+                                   Progress* progress, Consume consume) {
   std::vector<char> buffer(kBlockSize);
   std::uint64_t offset = 0;
   for (;;) {
+    if (progress != nullptr && progress->StopRequested()) {
+      return Error(ErrorKind::kOther, "stopped at the user's request");
+    }
     auto got = files.ReadAt(file, buffer, offset);
     if (!got.ok()) return got.error();
     if (*got == 0) return offset;
     offset += *got;
+    if (progress != nullptr) progress->Advance(*got);
     if (!consume(std::span<const char>(buffer.data(), *got))) return offset;
   }
+}
+
+// Starts a stretch of `total` bytes in `progress` where there is one.
+void StartStretch(Progress* progress, std::uint64_t total) {
+  if (progress != nullptr) progress->Start(total);
+}
+
+// Digests the file as it will be with `suffix` added, then adds it in
+// place: where a Progress may stop the work, the file is changed only once
+// its digest is known, and the memo keeps it.
+Status AppendDigested(const Services& services, FileHandle data,
+                      std::string_view suffix, std::uint64_t length) {
+  std::string digest;
+  if (Status digested = DigestInPieces(services, data, length, digest, suffix);
+      !digested.ok()) {
+    return digested;
+  }
+  if (Status appended = AppendInPlace(services.files, data, suffix, length);
+      !appended.ok()) {
+    return appended;
+  }
+  auto now = services.files.StatHandle(data);
+  if (now.ok()) services.clean_files->Remember(*now, std::move(digest));
+  return Status::Ok();
 }
 
 bool RefusesNewFiles(const Error& error) {
@@ -66,7 +97,7 @@ class WorkFile {
 
   // Writes the data file's rewritten form into the work file, complete and
   // flushed; hands every block written to `digest` where there is one.
-  Status Fill(FileHandle data, SideDigest* digest);
+  Status Fill(FileHandle data, SideDigest* digest, Progress* progress);
 
   // Puts the work file in the place of the data file `target`, the file
   // `expected`.
@@ -131,7 +162,7 @@ Status WorkFile::RemoveLeftover() {
   return Status::Ok();
 }
 
-Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
+Status WorkFile::Fill(FileHandle data, SideDigest* digest, Progress* progress) {
   if (Status emptied = files_.Truncate(handle_, 0); !emptied.ok()) {
     return emptied;
   }
@@ -163,11 +194,12 @@ Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
     offset += output.size();
     return written.ok();
   };
-  auto read = ReadBlocks(files_, data, [&](std::span<const char> block) {
-    std::string& output = next_output();
-    writer.Convert(block, output);
-    return emit(output);
-  });
+  auto read =
+      ReadBlocks(files_, data, progress, [&](std::span<const char> block) {
+        std::string& output = next_output();
+        writer.Convert(block, output);
+        return emit(output);
+      });
   if (!read.ok()) return read.status();
   if (!written.ok()) return written;
   std::string& output = next_output();
@@ -277,8 +309,10 @@ Expected<bool> RewriteAsText(const Services& services,
   // first block holds no lone CR) on the other core while the rest of it is
   // scanned: such a file is then read only once, side by side.
   std::future<std::optional<std::string>> digest;
+  // Not where a Progress may stop the run: the library's MDFile cannot be.
+  Progress* const progress = services.progress;
   const bool may_digest = strategy == RewriteStrategy::kMinimal &&
-                          memo != nullptr &&
+                          memo != nullptr && progress == nullptr &&
                           EndsInCrLf(files, data, before_scan->size);
   auto start_digest = [&] {
     digest = std::async(std::launch::async,
@@ -293,7 +327,8 @@ Expected<bool> RewriteAsText(const Services& services,
   LineEndScanner scanner;
   std::uint64_t length = 0;
   if (strategy == RewriteStrategy::kMinimal) {
-    auto scanned = ReadBlocks(files, data, [&](auto block) {
+    StartStretch(progress, before_scan->size);
+    auto scanned = ReadBlocks(files, data, progress, [&](auto block) {
       const bool more = scanner.Feed(block);
       if (more && may_digest && !digest.valid()) start_digest();
       return more;
@@ -320,6 +355,9 @@ Expected<bool> RewriteAsText(const Services& services,
     case LineEndChange::kAppend:
       // Adds the missing end of the last line in place: two bytes at most,
       // so the file is never seen half changed.
+      if (memo != nullptr && DigestsInPieces(services)) {
+        return AppendDigested(services, data, scanner.Suffix(), length).ok();
+      }
       return AppendInPlace(files, data, scanner.Suffix(), length).ok();
     case LineEndChange::kRewrite:
       break;
@@ -340,7 +378,8 @@ Expected<bool> RewriteAsText(const Services& services,
       side.emplace(std::move(*stream));
     }
   }
-  Status done = work.Fill(data, side ? &*side : nullptr);
+  StartStretch(progress, before_scan->size);
+  Status done = work.Fill(data, side ? &*side : nullptr, progress);
   // Where open files cannot be replaced, their handles keep other runs out
   // as the lock did: a run holding the file makes the replacement fail.
   if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();
