@@ -314,7 +314,7 @@ void frmMD5::RunOperation(CommandButton started_by,
 }
 
 bool frmMD5::TakesDuringOperation(const MSG& message) {
-  if (message.message == WM_KEYDOWN && message.wparam == VK_ESCAPE) {
+  if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
     if (commands_ != nullptr) commands_->StopOperation();
     return false;
   }
