@@ -280,6 +280,19 @@ TEST_F(SealingTest, AppendWritesToTheNameAsTyped) {
   }
 }
 
+TEST_F(SealingTest, LastLineEndIsAddedWithTheHashOfTheWholeFile) {
+  // The window digests what the file will hold before the two bytes go in.
+  const std::string path = Write("data.txt", "first line\r\nlast line");
+  view_.file_name_box = path;
+  presenter_.cmdAppend_Click();
+  EXPECT_EQ(Read(path),
+            "first line\r\nlast line\r\ndba2d4a9700d0c367d5f7b208f6ea168");
+  presenter_.cmdCheck_Click();
+  EXPECT_EQ(
+      view_.messages.back(),
+      (ShownMessage{"Checksum Matches File Contents.", MessageIcon::kWarning}));
+}
+
 TEST_F(WindowPresenterTest, ExitClosesTheWindow) {
   presenter_.cmdExit_Click();
   EXPECT_EQ(view_.closes, 1);
