@@ -10,7 +10,9 @@
 namespace korvik {
 namespace {
 
-constexpr std::size_t kBlockSize = std::size_t{1} << 20;
+// Large enough that the hand-over to the other core costs little, small
+// enough that a stop waits for no more than a few milliseconds of reading.
+constexpr std::size_t kBlockSize = std::size_t{4} << 20;
 
 }  // namespace
 
