@@ -38,6 +38,12 @@ export DISPLAY=":$(head -n1 "$work/display")"
 unset WAYLAND_DISPLAY QT_QPA_PLATFORM
 openbox --sm-disable </dev/null >/dev/null 2>&1 &
 pids+=($!)
+# A window mapped while the window manager starts up may stay unmapped:
+# the program starts once openbox has made its own (unshown) window.
+for _ in $(seq 100); do
+  xdotool search --name '^Openbox$' >/dev/null 2>&1 && break
+  sleep 0.1
+done
 
 # find_window TITLE_PATTERN: the id of a shown window whose whole title
 # matches the pattern.
@@ -60,14 +66,24 @@ data="$folder/large.bin"
 truncate -s 4G "$data"
 before=$(stat -c '%s %Y %b' "$data")
 
-(cd "$folder" && exec "$program_dir/korvik") &
+# activate TITLE_PATTERN: gives the window the focus, for the keys after.
+activate() {
+  xdotool windowactivate --sync "$(find_window "$1")" 2>/dev/null || true
+  sleep 0.3
+}
+
+(cd "$folder" && exec "$program_dir/korvik" 2>"$work/korvik.err") &
 korvik=$!
 pids+=($korvik)
-wait_for_window "$BOX_CAPTION" || fail "no question"
-sleep 0.5
-xdotool key Return
-wait_for_window "$WINDOW_CAPTION" 10 || fail "no window after Yes"
-sleep 0.5
+wait_for_window "$BOX_CAPTION" || fail "no question: $(cat "$work/korvik.err")"
+# A key pressed before the question has the focus goes nowhere: try again.
+for _ in 1 2 3; do
+  activate "$BOX_CAPTION"
+  xdotool key Return
+  wait_for_window "$WINDOW_CAPTION" 10 && break
+done
+wait_for_window "$WINDOW_CAPTION" 1 || fail "no window after Yes"
+activate "$WINDOW_CAPTION"
 xdotool type --delay 5 "$data"
 # Back from the file name box to "Verify Hash", which has no access key.
 xdotool key shift+Tab space
@@ -90,15 +106,29 @@ done
 
 xdotool key Escape
 wait_for_window "$BOX_CAPTION" 5 || fail "no message after Esc"
-sleep 0.3
-xdotool key Return
+# wait_for_no_window TITLE_PATTERN SECONDS: waits for the window to go.
+wait_for_no_window() {
+  for _ in $(seq $(($2 * 10))); do
+    find_window "$1" >/dev/null || return 0
+    sleep 0.1
+  done
+  return 1
+}
+for _ in 1 2 3; do
+  activate "$BOX_CAPTION"
+  xdotool key Return
+  wait_for_no_window "$BOX_CAPTION" 3 && break
+done
+wait_for_no_window "$BOX_CAPTION" 1 || fail "the message stays"
 wait_for_window "$WINDOW_CAPTION" 5 || fail "the title keeps its progress"
-sleep 0.3
 # Responsive: Alt+E ends the program at once.
-xdotool key alt+e
-for _ in $(seq 50); do
-  kill -0 "$korvik" 2>/dev/null || break
-  sleep 0.1
+for _ in 1 2 3; do
+  activate "$WINDOW_CAPTION"
+  xdotool key alt+e
+  for _ in $(seq 30); do
+    kill -0 "$korvik" 2>/dev/null || break 2
+    sleep 0.1
+  done
 done
 ! kill -0 "$korvik" 2>/dev/null || fail "the window took no keys after the stop"
 
