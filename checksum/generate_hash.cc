@@ -1,4 +1,5 @@
 #include "checksum/clean_file_memo.h"
+#include "checksum/digest_in_pieces.h"
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
@@ -11,6 +12,23 @@ constexpr char kLibraryMissing[] =
     " Unexpected Error :  Checksum Library file korvik.DLL is missing.";
 constexpr char kRewriteFailed[] = "Error occured while trying to open file : ";
 constexpr char kFailure[] = "Error Generating Hash : ";
+
+// Digests the file the seal holds, or else the named one, a block at a time.
+Status DigestWholeInPieces(const Services& services,
+                           const std::string& file_name, std::string& hash) {
+  std::optional<ScopedFile> opened;
+  FileHandle file = kNoFile;
+  if (services.seal != nullptr && services.seal->holding()) {
+    file = services.seal->handle();
+  } else {
+    auto named = services.files.Open(file_name, OpenMode::kRead);
+    if (!named.ok()) return named.status();
+    file = opened.emplace(services.files, *named).get();
+  }
+  auto info = services.files.StatHandle(file);
+  if (!info.ok()) return info.status();
+  return DigestInPieces(services, file, info->size, hash);
+}
 
 }  // namespace
 
@@ -62,6 +80,11 @@ bool GenerateHash(const Services& services, std::string& file_name,
   }
   if (known) {
     hash = *known;
+  } else if (DigestsInPieces(services)) {
+    if (Status digested = DigestWholeInPieces(services, file_name, hash);
+        !digested.ok()) {
+      return failure(digested.error());
+    }
   } else if (Status digested = services.digest.MDFile(
                  // The file the seal holds, not what the name leads to.
                  before ? services.files.HandlePath(seal->handle()) : file_name,

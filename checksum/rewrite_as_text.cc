@@ -6,10 +6,12 @@
 
 #include "checksum/append_in_place.h"
 #include "checksum/clean_file_memo.h"
+#include "checksum/digest_in_pieces.h"
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/line_ends.h"
 #include "checksum/operations.h"
+#include "checksum/progress.h"
 #include "checksum/seal_lock.h"
 #include "checksum/side_digest.h"
 
@@ -37,21 +39,50 @@ std::unique_ptr<char[]> MakeBlockRoom() {
 }
 
 // Reads the file from `offset` to its end, block by block, through
-// `consume`; stops early when `consume` returns false. The blocks take turns
-// in the two halves of `room`, so a block stays unchanged until `consume`
-// returns from the next. Returns the offset reached.
+// `consume`; stops early when `consume` returns false. Counts the bytes in
+// `progress` where there is one, and fails where it asks to stop. The blocks
+// take turns in the two halves of `room`, so a block stays unchanged until
+// `consume` returns from the next. Returns the offset reached.
 template <typename Consume>
 Expected<std::uint64_t> ReadBlocks(FileSystem& files, FileHandle file,
-                                   char* room, Consume consume,
-                                   std::uint64_t offset = 0) {
+                                   char* room, Progress* progress,
+                                   Consume consume, std::uint64_t offset = 0) {
   for (std::size_t turn = 0;; turn ^= 1) {
+    if (progress != nullptr && progress->StopRequested()) {
+      return Error(ErrorKind::kOther, "stopped at the user's request");
+    }
     const std::span<char> buffer(room + turn * kBlockSize, kBlockSize);
     auto got = files.ReadAt(file, buffer, offset);
     if (!got.ok()) return got.error();
     if (*got == 0) return offset;
     offset += *got;
+    if (progress != nullptr) progress->Advance(*got);
     if (!consume(std::span<const char>(buffer.data(), *got))) return offset;
   }
+}
+
+// Starts a stretch of `total` bytes in `progress` where there is one.
+void StartStretch(Progress* progress, std::uint64_t total) {
+  if (progress != nullptr) progress->Start(total);
+}
+
+// Digests the file as it will be with `suffix` added, then adds it in
+// place: where a Progress may stop the work, the file is changed only once
+// its digest is known, and the memo keeps it.
+Status AppendDigested(const Services& services, FileHandle data,
+                      std::string_view suffix, std::uint64_t length) {
+  std::string digest;
+  if (Status digested = DigestInPieces(services, data, length, digest, suffix);
+      !digested.ok()) {
+    return digested;
+  }
+  if (Status appended = AppendInPlace(services.files, data, suffix, length);
+      !appended.ok()) {
+    return appended;
+  }
+  auto now = services.files.StatHandle(data);
+  if (now.ok()) services.clean_files->Remember(*now, std::move(digest));
+  return Status::Ok();
 }
 
 Error ChangedMeanwhile() {
@@ -108,8 +139,8 @@ class WorkFile {
 
   // Writes the data file's rewritten form into the work file, complete and
   // flushed, bytes appended meanwhile included; hands every block written
-  // to `digest` where there is one.
-  Status Fill(FileHandle data, SideDigest* digest);
+  // to `digest` where there is one; counts the bytes read in `progress`.
+  Status Fill(FileHandle data, SideDigest* digest, Progress* progress);
 
   // Puts the work file in the place of the data file `target`, the file
   // `expected`; where the data file is still held open as `data`, what was
@@ -225,7 +256,7 @@ bool WorkFile::StillNamed() {
          now->id == held->id;
 }
 
-Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
+Status WorkFile::Fill(FileHandle data, SideDigest* digest, Progress* progress) {
   LineEndWriter writer;
   // Two by turns: the other core digests one while the next is made.
   std::string outputs[2];
@@ -264,7 +295,8 @@ Status WorkFile::Fill(FileHandle data, SideDigest* digest) {
   // the file was read are rewritten too.
   std::uint64_t read = 0;
   for (;;) {
-    auto reached = ReadBlocks(files_, data, room.get(), convert, read);
+    auto reached =
+        ReadBlocks(files_, data, room.get(), progress, convert, read);
     if (!reached.ok()) return reached.status();
     if (!written.ok()) return written;
     auto now = files_.StatHandle(data);
@@ -302,7 +334,7 @@ Expected<bool> WorkFile::CarryOver(FileHandle data, SideDigest* digest) {
     std::string output;
     const auto room = MakeBlockRoom();
     auto reached = ReadBlocks(
-        files_, data, room.get(),
+        files_, data, room.get(), nullptr,
         [&](std::span<const char> block) {
           writer.Convert(block, output);
           return true;
@@ -429,9 +461,11 @@ Expected<bool> RewriteAsText(const Services& services,
   bool may_digest = strategy == RewriteStrategy::kMinimal && memo != nullptr;
   LineEndScanner scanner;
   std::uint64_t length = 0;
+  Progress* const progress = services.progress;
   if (strategy == RewriteStrategy::kMinimal) {
-    auto scanned =
-        ReadBlocks(files, data, room.get(), [&](std::span<const char> block) {
+    StartStretch(progress, before_scan->size);
+    auto scanned = ReadBlocks(
+        files, data, room.get(), progress, [&](std::span<const char> block) {
           if (!scanner.Feed(block)) return false;
           if (may_digest) {
             digest = StartDigest(services, before_scan->size);
@@ -462,6 +496,12 @@ Expected<bool> RewriteAsText(const Services& services,
     // Adds the missing end of the last line in place: two bytes at most,
     // so the file is never seen half changed.
     const std::string_view suffix = scanner.Suffix();
+    // Where the scan gave no digest and a Progress may stop the digest that
+    // follows, the file is digested first: a stop leaves it as it was.
+    if (progress != nullptr && memo != nullptr && !(read_whole && digest) &&
+        DigestsInPieces(services)) {
+      return AppendDigested(services, data, suffix, length).ok();
+    }
     if (!AppendInPlace(files, data, suffix, length).ok()) return false;
     // The file is what was read and the end written right after it at its
     // scanned length, unless another writer added bytes meanwhile.
@@ -486,7 +526,8 @@ Expected<bool> RewriteAsText(const Services& services,
   // written: the rewritten file is then not read again.
   std::unique_ptr<SideDigest> side;
   if (memo != nullptr) side = StartDigest(services, before_scan->size);
-  Status done = work.Fill(data, side.get());
+  StartStretch(progress, before_scan->size);
+  Status done = work.Fill(data, side.get(), progress);
   // Where open files cannot be replaced, their handles keep other runs out
   // as the lock did: a run holding the file makes the replacement fail.
   if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();

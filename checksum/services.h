@@ -10,6 +10,7 @@ namespace korvik {
 
 class CleanFileMemo;
 class DigestLibrary;
+class Progress;
 class SealLock;
 
 struct Services {
@@ -26,6 +27,9 @@ struct Services {
   // Where set, holds the data file locked from the rewrite of a seal to its
   // trailer; otherwise each operation locks it for its own span.
   SealLock* seal = nullptr;
+  // Where set, hears how far the operation is and may stop it; the digest
+  // then goes through the library in pieces.
+  Progress* progress = nullptr;
 };
 
 }  // namespace korvik

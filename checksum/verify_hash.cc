@@ -1,5 +1,6 @@
 #include <optional>
 
+#include "checksum/digest_in_pieces.h"
 #include "checksum/digest_library.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
@@ -128,8 +129,9 @@ Status DigestInPlace(const Services& services, const std::string& file_name,
 }
 
 // Runs the checks from opening the data file on; returns the verdict and
-// its message, or the failure. The body is digested in place where the
-// digest library can, else through a copy in a work file.
+// its message, or the failure. The body is digested in pieces where a
+// Progress listens, in place where the digest library can, else through a
+// copy in a work file.
 Expected<VerificationResult> Check(const Services& services,
                                    const std::string& file_name,
                                    std::string& message) {
@@ -138,9 +140,10 @@ Expected<VerificationResult> Check(const Services& services,
   if (!opened.ok()) return opened.error();
   ScopedFile data(files, *opened);
 
-  const bool in_place = services.digest.OffersHeadDigest();
+  const bool in_pieces = DigestsInPieces(services);
+  const bool in_place = !in_pieces && services.digest.OffersHeadDigest();
   WorkFile work(files, services.paths);
-  if (!in_place) {
+  if (!in_pieces && !in_place) {
     if (Status created =
             work.Create(file_name, services.process.TempDirectory());
         !created.ok()) {
@@ -163,7 +166,12 @@ Expected<VerificationResult> Check(const Services& services,
   }
 
   std::string digest;
-  if (in_place) {
+  if (in_pieces) {
+    if (Status digested = DigestInPieces(services, data.get(), body, digest);
+        !digested.ok()) {
+      return digested.error();
+    }
+  } else if (in_place) {
     if (Status digested =
             DigestInPlace(services, file_name, data.get(), *info, digest);
         !digested.ok()) {

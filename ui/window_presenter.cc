@@ -1,9 +1,20 @@
 #include "ui/window_presenter.h"
 
+#include "checksum/clean_file_memo.h"
 #include "checksum/operations.h"
 #include "checksum/seal_lock.h"
+#include "ui/program_title.h"
 
 namespace korvik {
+namespace {
+
+constexpr char kHashing[] = "Generating Hash";
+constexpr char kSealing[] = "Appending Hash";
+constexpr char kVerifying[] = "Verifying";
+// Between the window's title and how far the operation is.
+constexpr char kProgressSeparator[] = " \u2014 ";
+
+}  // namespace
 
 void WindowPresenter::cmdOpen_Click() {
   TakeFileName([this] { return view_.ShowOpenFileDialog(); });
@@ -23,20 +34,50 @@ void WindowPresenter::TakeFileName(const std::function<std::string()>& choose) {
       services_.process.ProgramDirectory());
 }
 
-bool WindowPresenter::GenerateFromFileNameBox(const Services& services,
-                                              std::string& hash,
-                                              std::string& message) {
+bool WindowPresenter::Run(CommandButton button, const char* verb,
+                          const Services& services,
+                          const std::function<void(const Services&)>& work) {
+  Services observed = services;
+  observed.progress = &progress_;
+  progress_.Begin(verb, now_());
+  running_ = true;
+  view_.RunOperation(button, [&] { work(observed); });
+  running_ = false;
+  view_.ShowProgress(kWindowCaption, std::nullopt);
+  return !close_pending_ && !progress_.stopped();
+}
+
+void WindowPresenter::EndStopped() {
+  if (close_pending_) {
+    view_.CloseWindow();
+  } else {
+    view_.ShowMessage(kStoppedMessage, MessageIcon::kInformation);
+  }
+}
+
+bool WindowPresenter::GenerateFromFileNameBox(
+    CommandButton button, const char* verb, const Services& services,
+    bool& generated, std::string& hash, std::string& message) {
   std::string file_name = view_.FileNameText();
-  bool generated = false;
-  view_.RunOperation(
-      [&] { generated = GenerateHash(services, file_name, hash, message); });
-  return generated;
+  return Run(button, verb, services, [&](const Services& observed) {
+    generated = GenerateHash(observed, file_name, hash, message);
+  });
 }
 
 void WindowPresenter::cmdHash_Click() {
   std::string hash;
   std::string message;
-  if (GenerateFromFileNameBox(services_, hash, message)) {
+  bool generated = false;
+  // A rewrite's digest is kept, so that a stop after it need not read the
+  // rewritten file again.
+  CleanFileMemo memo;
+  Services hashing = services_;
+  hashing.clean_files = &memo;
+  if (!GenerateFromFileNameBox(CommandButton::kHash, kHashing, hashing,
+                               generated, hash, message)) {
+    return EndStopped();
+  }
+  if (generated) {
     view_.SetHashText(hash);
   } else {
     view_.ShowMessage(message, MessageIcon::kWarning);
@@ -46,28 +87,60 @@ void WindowPresenter::cmdHash_Click() {
 void WindowPresenter::cmdAppend_Click() {
   std::string hash;
   std::string message;
-  // The data file stays locked from the rewrite to the trailer.
+  bool generated = false;
+  // The data file stays locked from the rewrite to the trailer, and the
+  // rewrite's digest is kept, as in cmdHash_Click.
+  CleanFileMemo memo;
   Services sealing = services_;
+  sealing.clean_files = &memo;
   SealLock seal(sealing.files);
   sealing.seal = &seal;
-  if (GenerateFromFileNameBox(sealing, hash, message)) {
+  bool finished = GenerateFromFileNameBox(CommandButton::kAppend, kSealing,
+                                          sealing, generated, hash, message);
+  if (finished && generated) {
     // The hash goes to the name as it stands in the box, not to the
     // canonical name it was generated for.
     const std::string typed = view_.FileNameText();
-    view_.RunOperation(
-        [&] { (void)AppendHash(sealing, typed, hash, message); });
+    finished = Run(CommandButton::kAppend, kSealing, sealing,
+                   [&](const Services& observed) {
+                     (void)AppendHash(observed, typed, hash, message);
+                   });
   }
   seal.Release();  // not held while the message waits for its reader
+  if (!finished) return EndStopped();
   view_.ShowMessage(message, MessageIcon::kInformation);
 }
 
 void WindowPresenter::cmdCheck_Click() {
   const std::string file_name = view_.FileNameText();
   std::string message;
-  view_.RunOperation([&] { VerifyHash(services_, file_name, message); });
+  if (!Run(CommandButton::kCheck, kVerifying, services_,
+           [&](const Services& observed) {
+             VerifyHash(observed, file_name, message);
+           })) {
+    return EndStopped();
+  }
   view_.ShowMessage(message, MessageIcon::kWarning);
 }
 
-void WindowPresenter::cmdExit_Click() { view_.CloseWindow(); }
+void WindowPresenter::cmdExit_Click() {
+  if (!running_) return view_.CloseWindow();
+  close_pending_ = true;
+  progress_.RequestStop();
+}
+
+void WindowPresenter::StopOperation() {
+  if (running_) progress_.RequestStop();
+}
+
+void WindowPresenter::OperationTick() {
+  if (!running_) return;
+  const std::optional<OperationProgress::Shown> shown =
+      progress_.ShownAt(now_());
+  if (!shown) return;
+  view_.ShowProgress(
+      std::string(kWindowCaption) + kProgressSeparator + shown->caption,
+      shown->percent);
+}
 
 }  // namespace korvik

@@ -4,11 +4,15 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace korvik {
 
 enum class MessageIcon { kInformation, kWarning };
+
+// The buttons that start an operation.
+enum class CommandButton { kHash, kAppend, kCheck };
 
 class WindowView {
  public:
@@ -23,8 +27,16 @@ class WindowView {
   // Shows `text` in a message box with an OK button; returns once closed.
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
   // Runs `work`, which must not touch the view, and returns once it is
-  // done; the window keeps painting meanwhile but takes no input.
-  virtual void RunOperation(const std::function<void()>& work) = 0;
+  // done. Meanwhile the window keeps painting and calls OperationTick about
+  // ten times a second; `started_by` reads "Stop", and it, Esc and the
+  // close box are passed on as StopOperation, StopOperation and
+  // cmdExit_Click. All other input is dropped.
+  virtual void RunOperation(CommandButton started_by,
+                            const std::function<void()>& work) = 0;
+  // Shows `caption` as the window's title and, where the system has a
+  // place for it, `percent` on the program's taskbar button; none clears it.
+  virtual void ShowProgress(const std::string& caption,
+                            std::optional<int> percent) = 0;
   virtual void CloseWindow() = 0;
 };
 
@@ -40,6 +52,10 @@ class WindowCommands {
   virtual void cmdExit_Click() = 0;
   // A file dragged from the file manager and dropped on the window.
   virtual void FileDropped(const std::string& file_name) = 0;
+  // Esc, or the button of the operation under way, while it runs.
+  virtual void StopOperation() = 0;
+  // The window's timer while an operation runs.
+  virtual void OperationTick() = 0;
 };
 
 }  // namespace korvik

@@ -1,11 +1,17 @@
 // A window in memory for the presenter's tests: it runs each operation
-// inline and records what it was asked to show.
+// inline, or beside a stand-in for its timer, and records what it was asked
+// to show.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <functional>
+#include <optional>
 #include <ostream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ui/window_view.h"
@@ -47,11 +53,33 @@ class FakeWindowView : public WindowView {
     Touch();
     messages.push_back({text, icon});
   }
-  void RunOperation(const std::function<void()>& work) override {
+  void RunOperation(CommandButton started_by,
+                    const std::function<void()>& work) override {
     Touch();
+    stop_buttons.push_back(started_by);
     running_ = true;
-    work();
+    if (during_operation) {
+      // As the real window does: the work on a thread of its own, the
+      // window's ticks and input on this one.
+      std::atomic<bool> done = false;
+      std::thread worker([&] {
+        work();
+        done = true;
+      });
+      while (!done) {
+        during_operation();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+      worker.join();
+    } else {
+      work();
+    }
     running_ = false;
+  }
+  void ShowProgress(const std::string& caption,
+                    std::optional<int> percent) override {
+    captions.push_back(caption);
+    percents.push_back(percent);
   }
   void CloseWindow() override {
     Touch();
@@ -67,6 +95,15 @@ class FakeWindowView : public WindowView {
   int dialogs_shown = 0;
   int closes = 0;
   std::vector<ShownMessage> messages;
+  // The buttons that read "Stop" during each operation, and the progress
+  // shown, in turn.
+  std::vector<CommandButton> stop_buttons;
+  std::vector<std::string> captions;
+  std::vector<std::optional<int>> percents;
+  // Where set, runs each operation on a thread and calls this on the
+  // window's thread until it is done, about every millisecond: the test's
+  // stand-in for the window's timer and its user.
+  std::function<void()> during_operation;
 
  private:
   // The real window's widgets belong to the UI thread; the operations run

@@ -13,8 +13,10 @@
 #include <QStyle>
 #include <QTest>
 #include <QWindow>
+#include <atomic>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/ui/modal_watcher.h"
@@ -33,7 +35,10 @@ class CommandSpy : public WindowCommands {
   void FileDropped(const std::string& file_name) override {
     calls.push_back("drop " + file_name);
   }
+  void StopOperation() override { calls.push_back("stop"); }
+  void OperationTick() override { ++ticks; }
   std::vector<std::string> calls;
+  int ticks = 0;
 };
 
 class FrmMd5Test : public testing::Test {
@@ -246,6 +251,68 @@ TEST_F(FrmMd5Test, BoxesShowAndReportTheirText) {
             "181d2114c6f52ba7333ecd2ecb6684c0");
   Control<QLineEdit>("txtFilename")->setText("/data/typed  ");
   EXPECT_EQ(window_.FileNameText(), "/data/typed  ");
+}
+
+using FrmMd5OperationTest = FrmMd5Test;
+
+// Runs an operation whose work waits until `ui_step`, run on the window's
+// thread meanwhile, has returned true; gives up after 30 s, a guard against
+// a hang.
+void RunOperationUntil(frmMD5& window, CommandButton button,
+                       const std::function<bool()>& ui_step) {
+  std::atomic<bool> stepped = false;
+  QTimer timer;
+  QObject::connect(&timer, &QTimer::timeout, [&] {
+    if (!stepped && ui_step()) stepped = true;
+  });
+  timer.start(10);
+  window.RunOperation(button, [&] {
+    for (int i = 0; i < 3000 && !stepped; ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  });
+  EXPECT_TRUE(stepped) << "the window's thread stood still";
+}
+
+TEST_F(FrmMd5OperationTest, StartingButtonReadsStopAndStops) {
+  ShowActive();
+  auto* check = Control<QPushButton>("cmdCheck");
+  QString caption_during;
+  RunOperationUntil(window_, CommandButton::kCheck, [&] {
+    caption_during = check->text();
+    QTest::mouseClick(check, Qt::LeftButton);
+    // Every other button stays dead.
+    QTest::mouseClick(Control("cmdHash"), Qt::LeftButton);
+    QTest::mouseClick(Control("cmdExit"), Qt::LeftButton);
+    return spy_.ticks > 0;
+  });
+  EXPECT_EQ(caption_during, "Stop");
+  EXPECT_EQ(check->text(), "Verify Hash");
+  ASSERT_FALSE(spy_.calls.empty());
+  EXPECT_EQ(spy_.calls, std::vector<std::string>(spy_.calls.size(), "stop"));
+}
+
+TEST_F(FrmMd5OperationTest, EscStopsAndTheCloseBoxExits) {
+  ShowActive();
+  RunOperationUntil(window_, CommandButton::kAppend, [&] {
+    EXPECT_EQ(Control<QPushButton>("cmdAppend")->text(), "Stop");
+    QTest::keyClick(Control("txtFilename"), Qt::Key_Escape);
+    QTest::keyClick(Control("txtFilename"), Qt::Key_G, Qt::AltModifier);
+    window_.windowHandle()->close();
+    return true;
+  });
+  EXPECT_EQ(spy_.calls, (std::vector<std::string>{"stop", "cmdExit"}));
+  EXPECT_TRUE(window_.isVisible()) << "the presenter closes it, not the box";
+  EXPECT_EQ(Control<QPushButton>("cmdAppend")->text(), "&Append Hash");
+}
+
+TEST_F(FrmMd5OperationTest, ProgressShowsInTheTitle) {
+  window_.ShowProgress(
+      "Korvik Checksum Generation Utility \u2014 Verifying 42 %", 42);
+  EXPECT_EQ(
+      window_.windowTitle(),
+      QString::fromUtf8(
+          "Korvik Checksum Generation Utility \xe2\x80\x94 Verifying 42 %"));
 }
 
 struct ShownBox {

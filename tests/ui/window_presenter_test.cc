@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <filesystem>
 #include <fstream>
@@ -143,7 +144,13 @@ class WindowPresenterTest : public testing::Test {
                               DigestLibraryPath(process_)};
   const Services services_{system_->files(), process_, system_->drives(),
                            system_->locale(), digest_};
-  WindowPresenter presenter_{services_, view_};
+  // Each look at the clock finds it 100 ms on.
+  std::atomic<std::int64_t> milliseconds_{0};
+  WindowPresenter presenter_{
+      services_, view_, [this] {
+        return OperationProgress::Clock::time_point(
+            std::chrono::milliseconds(milliseconds_ += 100));
+      }};
 };
 
 using UnusableNameTest = WindowPresenterTest;
@@ -273,9 +280,114 @@ TEST_F(SealingTest, AppendWritesToTheNameAsTyped) {
   }
 }
 
+TEST_F(SealingTest, LastLineEndIsAddedWithTheHashOfTheWholeFile) {
+  // The window digests what the file will hold before the two bytes go in.
+  const std::string path = Write("data.txt", "first line\r\nlast line");
+  view_.file_name_box = path;
+  presenter_.cmdAppend_Click();
+  EXPECT_EQ(Read(path),
+            "first line\r\nlast line\r\ndba2d4a9700d0c367d5f7b208f6ea168");
+  presenter_.cmdCheck_Click();
+  EXPECT_EQ(
+      view_.messages.back(),
+      (ShownMessage{"Checksum Matches File Contents.", MessageIcon::kWarning}));
+}
+
 TEST_F(WindowPresenterTest, ExitClosesTheWindow) {
   presenter_.cmdExit_Click();
   EXPECT_EQ(view_.closes, 1);
+  EXPECT_TRUE(view_.messages.empty());
+}
+
+// Operations long enough to watch and to stop: the window's stand-in timer
+// ticks about every millisecond, while each tick finds the clock 100 ms on.
+class StoppingTest : public WindowPresenterTest {
+ protected:
+  // Makes a sparse file of `size` zero bytes; returns its path.
+  std::string MakeSparse(const std::string& name, std::uintmax_t size) {
+    const std::string path = Write(name, "");
+    fs::resize_file(path, size);
+    return path;
+  }
+
+  // Runs each operation beside ticks that press `user` once progress shows.
+  void OnceProgressShows(const std::function<void()>& user) {
+    view_.during_operation = [this, user, pressed = false]() mutable {
+      presenter_.OperationTick();
+      if (!pressed && !view_.captions.empty()) {
+        pressed = true;
+        user();
+      }
+    };
+  }
+
+  std::vector<std::string> ScratchNames() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(scratch_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    return names;
+  }
+};
+
+constexpr std::uintmax_t kLarge = std::uintmax_t{256} << 20;
+constexpr char kTitle[] = "Korvik Checksum Generation Utility";
+
+TEST_F(StoppingTest, VerifyShowsProgressThenStopsChangingNothing) {
+  view_.file_name_box = MakeSparse("large.bin", kLarge);
+  OnceProgressShows([this] { presenter_.StopOperation(); });
+  presenter_.cmdCheck_Click();
+
+  ASSERT_GE(view_.captions.size(), 2u);
+  EXPECT_TRUE(view_.captions.front().starts_with(std::string(kTitle) +
+                                                 " \u2014 Verifying "))
+      << view_.captions.front();
+  EXPECT_TRUE(view_.captions.front().find(" %") != std::string::npos);
+  EXPECT_TRUE(view_.percents.front().has_value());
+  // Back to the plain title, the taskbar button cleared.
+  EXPECT_EQ(view_.captions.back(), kTitle);
+  EXPECT_EQ(view_.percents.back(), std::nullopt);
+  EXPECT_EQ(view_.stop_buttons, std::vector{CommandButton::kCheck});
+  EXPECT_EQ(view_.messages, (std::vector<ShownMessage>{
+                                {kStoppedMessage, MessageIcon::kInformation}}));
+  EXPECT_EQ(ScratchNames(), std::vector<std::string>{"large.bin"});
+  EXPECT_EQ(fs::file_size(view_.file_name_box), kLarge);
+}
+
+TEST_F(StoppingTest, SealStoppedMidRewriteKeepsTheOriginalBytes) {
+  // Lines that end in a lone CR: the whole file must be rewritten.
+  std::string lines;
+  for (int i = 0; i < (1 << 20); ++i) lines += "a line of text ending in CR\r";
+  const std::string path = Write("lines.txt", lines);
+  view_.file_name_box = path;
+  OnceProgressShows([this] { presenter_.StopOperation(); });
+  presenter_.cmdAppend_Click();
+
+  EXPECT_EQ(view_.stop_buttons, std::vector{CommandButton::kAppend});
+  EXPECT_EQ(view_.messages, (std::vector<ShownMessage>{
+                                {kStoppedMessage, MessageIcon::kInformation}}));
+  EXPECT_EQ(ScratchNames(), std::vector<std::string>{"lines.txt"});
+  EXPECT_TRUE(Read(path) == lines) << "the data file changed";
+}
+
+TEST_F(StoppingTest, CloseBoxDuringWorkStopsThenCloses) {
+  view_.file_name_box = MakeSparse("large.bin", kLarge);
+  OnceProgressShows([this] { presenter_.cmdExit_Click(); });
+  presenter_.cmdHash_Click();
+
+  EXPECT_EQ(view_.closes, 1);
+  EXPECT_TRUE(view_.messages.empty());
+  EXPECT_EQ(view_.hash_box, "");
+  EXPECT_EQ(ScratchNames(), std::vector<std::string>{"large.bin"});
+  EXPECT_EQ(fs::file_size(view_.file_name_box), kLarge);
+}
+
+TEST_F(StoppingTest, StopAfterTheWorkChangesNothingOfItsOutcome) {
+  // The user's stop comes too late: the operation ended without asking.
+  view_.file_name_box = Write("data.txt", kText);
+  presenter_.cmdHash_Click();
+  presenter_.StopOperation();
+  EXPECT_EQ(view_.hash_box, kTextHash);
   EXPECT_TRUE(view_.messages.empty());
 }
 

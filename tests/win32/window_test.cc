@@ -64,8 +64,11 @@ class RecordingCommands : public WindowCommands {
   void FileDropped(const std::string& file_name) override {
     calls.push_back("dropped " + file_name);
   }
+  void StopOperation() override { calls.push_back("stop"); }
+  void OperationTick() override { ++ticks; }
 
   std::vector<std::string> calls;
+  int ticks = 0;
 };
 
 // A rectangle in pixels.
@@ -311,22 +314,30 @@ TEST_F(WindowTest, DroppedFileGoesToTheCommands) {
   EXPECT_THAT(commands_.calls, ElementsAre("dropped C:\\data\\orders.txt"));
 }
 
+// The text of `control` now.
+std::wstring TextOf(HWND control) {
+  wchar_t text[64] = {};
+  ::GetWindowTextW(control, text, 64);
+  return text;
+}
+
+void Click(HWND button) {
+  ::PostMessageW(button, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  ::PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+}
+
 TEST_F(WindowTest, OperationKeepsTheWindowAliveAndDropsInput) {
   Show();
   const HWND window = window_.handle();
   const HWND box = Control(KORVIK_ID_TXTFILENAME);
   LRESULT busy_cursor = FALSE;
-  window_.RunOperation([&] {
-    // Keys, a click, a drop and the close box while the work goes on.
+  window_.RunOperation(CommandButton::kCheck, [&] {
+    // Keys, a click, a drop while the work goes on.
     ::PostMessageW(box, WM_SYSKEYDOWN, 'E', 1 | (1 << 29));
     ::PostMessageW(box, WM_SYSCHAR, 'e', 1 | (1 << 29));
-    ::PostMessageW(::GetDlgItem(window, KORVIK_ID_CMDHASH), WM_LBUTTONDOWN,
-                   MK_LBUTTON, MAKELPARAM(5, 5));
-    ::PostMessageW(::GetDlgItem(window, KORVIK_ID_CMDHASH), WM_LBUTTONUP, 0,
-                   MAKELPARAM(5, 5));
+    Click(::GetDlgItem(window, KORVIK_ID_CMDHASH));
     ::PostMessageW(window, WM_DROPFILES,
                    reinterpret_cast<WPARAM>(Drop(L"C:\\data.txt")), 0);
-    ::PostMessageW(window, WM_CLOSE, 0, 0);
     // The window still answers, and shows the busy cursor after a while.
     std::this_thread::sleep_for(std::chrono::milliseconds(800));
     busy_cursor =
@@ -336,10 +347,43 @@ TEST_F(WindowTest, OperationKeepsTheWindowAliveAndDropsInput) {
   window_.HandlePendingMessages();
   EXPECT_TRUE(busy_cursor);
   EXPECT_TRUE(commands_.calls.empty());
+  EXPECT_GT(commands_.ticks, 0) << "no progress asked for";
   EXPECT_FALSE(window_.closed());
   EXPECT_FALSE(::SendMessageW(window, WM_SETCURSOR,
                               reinterpret_cast<WPARAM>(window),
                               MAKELPARAM(HTCLIENT, WM_MOUSEMOVE)));
+}
+
+TEST_F(WindowTest, OperationStopsOnEscItsButtonAndTheCloseBox) {
+  Show();
+  const HWND window = window_.handle();
+  const HWND append = Control(KORVIK_ID_CMDAPPEND);
+  std::wstring caption_during;
+  window_.RunOperation(CommandButton::kAppend, [&] {
+    ::PostMessageW(Control(KORVIK_ID_TXTFILENAME), WM_KEYDOWN, VK_ESCAPE, 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    Click(append);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::PostMessageW(window, WM_CLOSE, 0, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    caption_during = TextOf(append);
+  });
+  window_.HandlePendingMessages();
+  EXPECT_EQ(caption_during, L"Stop");
+  EXPECT_EQ(TextOf(append), L"&Append Hash");
+  EXPECT_THAT(commands_.calls, ElementsAre("stop", "stop", "cmdExit"));
+  EXPECT_FALSE(window_.closed()) << "the presenter closes it, not the box";
+}
+
+TEST_F(WindowTest, ProgressShowsInTheTitle) {
+  window_.ShowProgress(
+      "Korvik Checksum Generation Utility \xe2\x80\x94 "
+      "Verifying 42 %",
+      42);
+  EXPECT_EQ(TextOf(window_.handle()),
+            L"Korvik Checksum Generation Utility \u2014 Verifying 42 %");
+  window_.ShowProgress("Korvik Checksum Generation Utility", std::nullopt);
+  EXPECT_EQ(TextOf(window_.handle()), L"Korvik Checksum Generation Utility");
 }
 
 }  // namespace

@@ -19,7 +19,7 @@
 namespace korvik {
 namespace {
 
-constexpr char kCaption[] = "Korvik Checksum Generation Utility";
+constexpr char kStopCaption[] = "Stop";
 constexpr QSize kClientSize(610, 97);
 // Liberation Sans at 8 points stands in for the classic 8-point dialog
 // font; it is narrow enough for every caption to fit its control.
@@ -53,7 +53,7 @@ frmMD5::frmMD5(QWidget* parent)
                           Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint) {
   setObjectName("frmMD5");
-  setWindowTitle(kCaption);
+  setWindowTitle(kWindowCaption);
   setWindowIcon(QIcon(":/korvik/korvik.png"));
   setFont(QFont(kFontFamily, kFontPoints));
   setAcceptDrops(true);
@@ -125,8 +125,15 @@ void frmMD5::ForwardTo(WindowCommands& commands) {
   for (const auto& [button, command] : clicks) {
     // Captured through an initializer: Clang before 16 cannot capture a
     // structured binding.
+    // While an operation runs, only its own button, then "Stop", is live.
     connect(button, &QPushButton::clicked, this,
-            [&commands, command = command] { (commands.*command)(); });
+            [this, &commands, command = command] {
+              if (busy_) {
+                commands.StopOperation();
+              } else {
+                (commands.*command)();
+              }
+            });
   }
 }
 
@@ -153,8 +160,31 @@ void frmMD5::ShowMessage(const std::string& text, MessageIcon icon) {
   box.exec();
 }
 
-void frmMD5::RunOperation(const std::function<void()>& work) {
-  RunResponsively(work);
+void frmMD5::RunOperation(CommandButton started_by,
+                          const std::function<void()>& work) {
+  QPushButton* const stop_button = started_by == CommandButton::kHash ? cmdHash_
+                                   : started_by == CommandButton::kAppend
+                                       ? cmdAppend_
+                                       : cmdCheck_;
+  const QString caption = stop_button->text();
+  stop_button->setText(kStopCaption);
+  busy_ = true;
+  auto forward = [this](void (WindowCommands::*command)()) {
+    return [this, command] {
+      if (commands_ != nullptr) (commands_->*command)();
+    };
+  };
+  RunResponsively(work, {stop_button, forward(&WindowCommands::StopOperation),
+                         forward(&WindowCommands::cmdExit_Click),
+                         forward(&WindowCommands::OperationTick)});
+  busy_ = false;
+  stop_button->setText(caption);
+}
+
+// The title carries the progress; X11 has no taskbar button to show it on.
+void frmMD5::ShowProgress(const std::string& caption,
+                          std::optional<int> /*percent*/) {
+  setWindowTitle(QString::fromStdString(caption));
 }
 
 void frmMD5::CloseWindow() { close(); }

@@ -26,7 +26,10 @@ class frmMD5 : public QDialog, public WindowView {
   void SetHashText(const std::string& text) override;
   std::string ShowOpenFileDialog() override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
-  void RunOperation(const std::function<void()>& work) override;
+  void RunOperation(CommandButton started_by,
+                    const std::function<void()>& work) override;
+  void ShowProgress(const std::string& caption,
+                    std::optional<int> percent) override;
   void CloseWindow() override;
 
  protected:
@@ -47,6 +50,7 @@ class frmMD5 : public QDialog, public WindowView {
   QPushButton* cmdCheck_;
   QPushButton* cmdAppend_;
   QPushButton* cmdExit_;
+  bool busy_ = false;  // an operation is running
 };
 
 }  // namespace korvik

@@ -14,7 +14,7 @@ namespace korvik::win32 {
 namespace {
 
 constexpr wchar_t kClassName[] = L"KorvikfrmMD5";
-constexpr char kCaption[] = "Korvik Checksum Generation Utility";
+constexpr char kStopCaption[] = "Stop";
 constexpr wchar_t kFontFamily[] = L"MS Sans Serif";
 constexpr int kFontPoints = 8;
 constexpr int kOpenButtonPoints = 12;
@@ -29,6 +29,8 @@ constexpr DWORD kExStyle = WS_EX_CONTROLPARENT | WS_EX_ACCEPTFILES;
 
 constexpr UINT_PTR kBusyCursorTimer = 1;
 constexpr UINT kBusyCursorDelayMs = 500;
+constexpr UINT_PTR kProgressTimer = 2;
+constexpr UINT kProgressIntervalMs = 100;
 // Posted by the worker thread once an operation's work is done.
 constexpr UINT kOperationDone = WM_APP;
 
@@ -112,6 +114,18 @@ void RegisterWindowClass(HINSTANCE instance, WNDPROC procedure) {
   ::RegisterClassExW(&window_class);
 }
 
+int ButtonId(CommandButton button) {
+  switch (button) {
+    case CommandButton::kHash:
+      return KORVIK_ID_CMDHASH;
+    case CommandButton::kAppend:
+      return KORVIK_ID_CMDAPPEND;
+    case CommandButton::kCheck:
+      break;
+  }
+  return KORVIK_ID_CMDCHECK;
+}
+
 }  // namespace
 
 frmMD5::frmMD5() {
@@ -119,8 +133,8 @@ frmMD5::frmMD5() {
   ::InitCommonControlsEx(&common);
   const HINSTANCE instance = ::GetModuleHandleW(nullptr);
   RegisterWindowClass(instance, &frmMD5::WindowProc);
-  ::CreateWindowExW(kExStyle, kClassName, Widen(kCaption).c_str(), kStyle, 0, 0,
-                    0, 0, nullptr, nullptr, instance, this);
+  ::CreateWindowExW(kExStyle, kClassName, Widen(kWindowCaption).c_str(), kStyle,
+                    0, 0, 0, 0, nullptr, nullptr, instance, this);
 
   for (const Control& control : kControls) {
     const wchar_t* control_class = L"STATIC";
@@ -259,31 +273,63 @@ void frmMD5::ShowMessage(const std::string& text, MessageIcon icon) {
                                                        : MB_ICONINFORMATION));
 }
 
-void frmMD5::RunOperation(const std::function<void()>& work) {
+void frmMD5::RunOperation(CommandButton started_by,
+                          const std::function<void()>& work) {
   busy_ = true;
+  operation_done_ = false;
+  stop_button_ = ButtonId(started_by);
+  const HWND stop_button = ::GetDlgItem(window_, stop_button_);
+  const std::wstring caption =
+      FillBuffer([stop_button](wchar_t* buffer, DWORD size) {
+        return static_cast<DWORD>(
+            ::GetWindowTextW(stop_button, buffer, static_cast<int>(size)));
+      });
+  ::SetWindowTextW(stop_button, Widen(kStopCaption).c_str());
   ::SetTimer(window_, kBusyCursorTimer, kBusyCursorDelayMs, nullptr);
+  ::SetTimer(window_, kProgressTimer, kProgressIntervalMs, nullptr);
   const HWND window = window_;
   std::thread worker([&work, window] {
     work();
     ::PostMessageW(window, kOperationDone, 0, 0);
   });
-  // Paints and timers go on; what the user types or clicks meanwhile is
-  // dropped, and the window ignores drops and the close box, so that one
-  // command runs at a time.
+  // Paints and timers go on; of what the user types or clicks meanwhile
+  // only Esc, the "Stop" button and the window's frame are taken, and the
+  // window ignores drops, so that one command runs at a time. The frame's
+  // own loops (moving the window, its menu) dispatch the end too.
   MSG message;
-  for (;;) {
+  while (!operation_done_) {
     if (::GetMessageW(&message, nullptr, 0, 0) <= 0) continue;
-    if (message.hwnd == window && message.message == kOperationDone) break;
-    if (IsUserInput(message)) continue;
+    if (IsUserInput(message) && !TakesDuringOperation(message)) continue;
     ::DispatchMessageW(&message);
   }
   worker.join();
   ::KillTimer(window_, kBusyCursorTimer);
+  ::KillTimer(window_, kProgressTimer);
+  ::SetWindowTextW(stop_button, caption.c_str());
   busy_ = false;
   if (busy_cursor_) {
     busy_cursor_ = false;
     ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
   }
+}
+
+bool frmMD5::TakesDuringOperation(const MSG& message) {
+  if (message.message == WM_KEYDOWN && message.wParam == VK_ESCAPE) {
+    if (commands_ != nullptr) commands_->StopOperation();
+    return false;
+  }
+  if (message.message >= WM_NCMOUSEMOVE &&
+      message.message <= WM_NCXBUTTONDBLCLK) {
+    return message.hwnd == window_;
+  }
+  return message.message >= WM_MOUSEFIRST && message.message <= WM_MOUSELAST &&
+         message.hwnd == ::GetDlgItem(window_, stop_button_);
+}
+
+void frmMD5::ShowProgress(const std::string& caption,
+                          std::optional<int> percent) {
+  ::SetWindowTextW(window_, Widen(caption).c_str());
+  taskbar_.Show(window_, percent);
 }
 
 void frmMD5::CloseWindow() { ::DestroyWindow(window_); }
@@ -337,7 +383,14 @@ LRESULT frmMD5::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
       if (!busy_) Dropped(reinterpret_cast<HDROP>(wparam));
       ::DragFinish(reinterpret_cast<HDROP>(wparam));
       return 0;
+    case kOperationDone:
+      operation_done_ = true;
+      return 0;
     case WM_TIMER:
+      if (wparam == kProgressTimer) {
+        if (commands_ != nullptr) commands_->OperationTick();
+        return 0;
+      }
       if (wparam != kBusyCursorTimer) break;
       ::KillTimer(window_, kBusyCursorTimer);
       busy_cursor_ = true;
@@ -366,7 +419,13 @@ LRESULT frmMD5::Handle(UINT message, WPARAM wparam, LPARAM lparam) {
 }
 
 void frmMD5::Command(int id) {
-  if (commands_ == nullptr || busy_) return;
+  if (commands_ == nullptr) return;
+  // During an operation only its "Stop" button and the close box act.
+  if (busy_) {
+    if (id == stop_button_) commands_->StopOperation();
+    if (id == KORVIK_ID_CMDEXIT) commands_->cmdExit_Click();
+    return;
+  }
   switch (id) {
     case KORVIK_ID_CMDOPEN:
       commands_->cmdOpen_Click();

@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "ui/win32/taskbar_progress.h"
 #include "ui/window_view.h"
 
 namespace korvik::win32 {
@@ -34,7 +35,10 @@ class frmMD5 final : public WindowView {
   void SetHashText(const std::string& text) override;
   std::string ShowOpenFileDialog() override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
-  void RunOperation(const std::function<void()>& work) override;
+  void RunOperation(CommandButton started_by,
+                    const std::function<void()>& work) override;
+  void ShowProgress(const std::string& caption,
+                    std::optional<int> percent) override;
   void CloseWindow() override;
 
  private:
@@ -46,6 +50,9 @@ class frmMD5 final : public WindowView {
   // Places every control and makes the fonts for `dpi`.
   void Layout(UINT dpi);
   void Command(int id);
+  // Determines whether `message`, arriving during an operation, is input
+  // the window still takes; Esc is passed on here.
+  bool TakesDuringOperation(const MSG& message);
   void Dropped(HDROP drop);
 
   HWND window_ = nullptr;
@@ -56,6 +63,11 @@ class frmMD5 final : public WindowView {
   HFONT open_font_ = nullptr;
   bool busy_ = false;
   bool busy_cursor_ = false;
+  // The button that reads "Stop" during the operation, and whether the
+  // operation's work is done.
+  int stop_button_ = 0;
+  bool operation_done_ = false;
+  TaskbarProgress taskbar_;
 };
 
 }  // namespace korvik::win32
