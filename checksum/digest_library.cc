@@ -65,10 +65,11 @@ Status LoadedDigestLibrary::Load() {
   if (md_file_ != nullptr) return Status::Ok();
   auto function = loader_.LoadFunction(library_path_, "MDFile");
   if (!function.ok()) return function.status();
-  md_file_ = reinterpret_cast<MDFileFunction>(*function);
+  md_file_ = reinterpret_cast<digest::MDFileFunction>(*function);
   // A library made for the one-function interface lacks it.
   auto head = loader_.LoadFunction(library_path_, "MDFileHead");
-  if (head.ok()) md_file_head_ = reinterpret_cast<MDFileHeadFunction>(*head);
+  if (head.ok())
+    md_file_head_ = reinterpret_cast<digest::MDFileHeadFunction>(*head);
   auto begin = loader_.LoadFunction(library_path_, "MDStreamBegin");
   auto update = loader_.LoadFunction(library_path_, "MDStreamUpdate");
   auto end = loader_.LoadFunction(library_path_, "MDStreamEnd");

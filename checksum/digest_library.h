@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "checksum/services.h"
+#include "digest/korvik_digest.h"
 #include "platform/result.h"
 #include "platform/system.h"
 
@@ -70,16 +71,12 @@ class LoadedDigestLibrary final : public DigestLibrary {
 
   // The exports of a digest fed piece by piece, all three or none.
   struct StreamFunctions {
-    int (*begin)(void* context, long long context_size) = nullptr;
-    int (*update)(void* context, const char* data, long long length) = nullptr;
-    int (*end)(void* context, char* digest) = nullptr;
+    digest::MDStreamBeginFunction begin = nullptr;
+    digest::MDStreamUpdateFunction update = nullptr;
+    digest::MDStreamEndFunction end = nullptr;
   };
 
  private:
-  using MDFileFunction = int (*)(const char* file_name, char* digest);
-  using MDFileHeadFunction = int (*)(const char* file_name, long long length,
-                                     char* digest);
-
   Status Load();
   // Calls `digest_into` with the single-byte name and a buffer of 32
   // blanks, as the library's functions take them.
@@ -89,9 +86,9 @@ class LoadedDigestLibrary final : public DigestLibrary {
 
   LibraryLoader& loader_;
   std::string library_path_;
-  MDFileFunction md_file_ = nullptr;
-  MDFileHeadFunction md_file_head_ = nullptr;  // optional
-  StreamFunctions stream_;                     // optional
+  digest::MDFileFunction md_file_ = nullptr;
+  digest::MDFileHeadFunction md_file_head_ = nullptr;  // optional
+  StreamFunctions stream_;                             // optional
 };
 
 // Returns the path of the digest library file in the program's directory.

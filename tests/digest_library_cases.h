@@ -11,18 +11,16 @@
 #include <string>
 #include <string_view>
 
+#include "digest/korvik_digest.h"
 #include "digest/stream_context.h"
 
 namespace korvik::digest_test {
 
-using MDFileFunction = int (*)(const char* name, char* digest);
-using MDFileHeadFunction = int (*)(const char* name, long long length,
-                                   char* digest);
-
-using MDStreamBeginFunction = int (*)(void* context, long long context_size);
-using MDStreamUpdateFunction = int (*)(void* context, const char* data,
-                                       long long length);
-using MDStreamEndFunction = int (*)(void* context, char* digest);
+using digest::MDFileFunction;
+using digest::MDFileHeadFunction;
+using digest::MDStreamBeginFunction;
+using digest::MDStreamEndFunction;
+using digest::MDStreamUpdateFunction;
 
 // The exports that digest bytes handed over piece by piece.
 struct StreamExports {

@@ -15,6 +15,7 @@
 #include <cstdlib>
 
 #include "digest/hex_digits.h"
+#include "digest/korvik_digest.h"
 #include "digest/stream_context.h"
 
 // MD5_Final wipes its state with OPENSSL_cleanse. Given here, it keeps
@@ -197,27 +198,19 @@ int DigestFile(const char* file_name, std::uint64_t length, char* digest) {
 
 }  // namespace
 
-// Writes the MD5 digest of the named file into `digest` as 32 lower-case
-// hexadecimal digits (no terminating zero of its own). Returns 0 on success;
-// otherwise an errno value, and `digest` keeps what it held.
+// The exports, as digest/korvik_digest.h describes them; errors are errno
+// values.
 extern "C" __attribute__((visibility("default"))) int MDFile(
     const char* file_name, char* digest) {
   return DigestFile(file_name, kWholeFile, digest);
 }
 
-// Writes the MD5 digest of the first `length` bytes of the named file into
-// `digest`, as MDFile does for a whole file; EIO where the file is shorter.
-// A sealed file is verified in place with it, without a copy of its body.
 extern "C" __attribute__((visibility("default"))) int MDFileHead(
     const char* file_name, long long length, char* digest) {
   if (length < 0) return EINVAL;
   return DigestFile(file_name, static_cast<std::uint64_t>(length), digest);
 }
 
-// Starts a digest of bytes handed over piece by piece, its state kept in the
-// caller's `context` of `context_size` bytes (kStreamContextSize are always
-// enough). Returns 0, or EINVAL where the context is too small. Every
-// started digest ends with MDStreamEnd.
 extern "C" __attribute__((visibility("default"))) int MDStreamBegin(
     void* context, long long context_size) {
   if (context == nullptr || context_size < 0 ||
@@ -228,7 +221,6 @@ extern "C" __attribute__((visibility("default"))) int MDStreamBegin(
   return 0;
 }
 
-// Adds the next `length` bytes at `data` to the digest in `context`.
 extern "C" __attribute__((visibility("default"))) int MDStreamUpdate(
     void* context, const char* data, long long length) {
   if (context == nullptr || length < 0 || (data == nullptr && length > 0)) {
@@ -239,8 +231,6 @@ extern "C" __attribute__((visibility("default"))) int MDStreamUpdate(
   return 0;
 }
 
-// Ends the digest in `context` and writes it into `digest` as MDFile does;
-// a null `digest` abandons it. The context may then be started anew.
 extern "C" __attribute__((visibility("default"))) int MDStreamEnd(
     void* context, char* digest) {
   if (context == nullptr) return EINVAL;

@@ -12,6 +12,7 @@
 #include <new>
 
 #include "digest/hex_digits.h"
+#include "digest/korvik_digest.h"
 #include "digest/stream_context.h"
 
 namespace {
@@ -153,18 +154,13 @@ int Digest(const char* file_name, std::uint64_t length, char* digest) {
 
 }  // namespace
 
-// Writes the MD5 digest of the named file into `digest` as 32 lower-case
-// hexadecimal digits (no terminating zero of its own). Returns 0 on success;
-// otherwise a Win32 error code, and `digest` keeps what it held.
+// The exports, as digest/korvik_digest.h describes them; errors are Win32
+// error codes.
 extern "C" __declspec(dllexport) int MDFile(const char* file_name,
                                             char* digest) {
   return Digest(file_name, kWholeFile, digest);
 }
 
-// Writes the MD5 digest of the first `length` bytes of the named file into
-// `digest`, as MDFile does for a whole file; ERROR_HANDLE_EOF where the file
-// is shorter. A sealed file is verified in place with it, without a copy of
-// its body.
 extern "C" __declspec(dllexport) int MDFileHead(const char* file_name,
                                                 long long length,
                                                 char* digest) {
@@ -172,10 +168,6 @@ extern "C" __declspec(dllexport) int MDFileHead(const char* file_name,
   return Digest(file_name, static_cast<std::uint64_t>(length), digest);
 }
 
-// Starts a digest of bytes handed over piece by piece, its state kept in the
-// caller's `context` of `context_size` bytes (kStreamContextSize are always
-// enough). Returns 0, or a Win32 error code. Every started digest ends with
-// MDStreamEnd.
 extern "C" __declspec(dllexport) int MDStreamBegin(void* context,
                                                    long long context_size) {
   if (context == nullptr || context_size < 0 ||
@@ -185,7 +177,6 @@ extern "C" __declspec(dllexport) int MDStreamBegin(void* context,
   return static_cast<int>(BeginHash(*new (context) HashState));
 }
 
-// Adds the next `length` bytes at `data` to the digest in `context`.
 extern "C" __declspec(dllexport) int MDStreamUpdate(void* context,
                                                     const char* data,
                                                     long long length) {
@@ -198,8 +189,6 @@ extern "C" __declspec(dllexport) int MDStreamUpdate(void* context,
                 static_cast<std::uint64_t>(length)));
 }
 
-// Ends the digest in `context` and writes it into `digest` as MDFile does;
-// a null `digest` abandons it. Releases what the digest held either way.
 extern "C" __declspec(dllexport) int MDStreamEnd(void* context, char* digest) {
   if (context == nullptr) return ERROR_INVALID_PARAMETER;
   unsigned char raw[korvik::digest::kMd5Size];

@@ -9,6 +9,8 @@
 #include <iterator>
 #include <string>
 
+#include "digest/korvik_digest.h"
+
 extern "C" __attribute__((visibility("default"))) int MDFile(
     const char* file_name, char* digest) {
   std::ifstream in(file_name, std::ios::binary);
