@@ -4,15 +4,18 @@
 #pragma once
 
 #include <memory>
-#include <string>
 
 #include "app/batch_run.h"
+#include "platform/system.h"
 
 namespace korvik {
 
-// Returns the interactive mode of the system the program runs on. `argc`
-// and `argv` are main's, for a toolkit that reads its own options.
-std::unique_ptr<InteractiveMode> MakeInteractiveMode(
-    std::string program_directory, int argc, char** argv);
+// Returns the interactive mode of the system the program runs on. Where
+// the window is a module, it is loaded through `libraries`, and `process`
+// is told what keeps the window from showing. `argc` and `argv` are main's,
+// for a toolkit that reads its own options.
+std::unique_ptr<InteractiveMode> MakeInteractiveMode(Process& process,
+                                                     LibraryLoader& libraries,
+                                                     int argc, char** argv);
 
 }  // namespace korvik

@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   services.clean_files = &clean_files;
   Process& process = system.platform().process();
   const std::unique_ptr<InteractiveMode> interactive =
-      MakeInteractiveMode(process.ProgramDirectory(), argc, argv);
+      MakeInteractiveMode(process, system.platform().libraries(), argc, argv);
 
   const Status written =
       Main(BatchServices{services, system.platform().clock(), *interactive},

@@ -1,15 +1,17 @@
-#include "app/window_module.h"
-
-#include <dlfcn.h>
-
-#include <cstdio>
+// Interactive mode on Linux: the window module, loaded only when it is asked
+// for, so that batch runs never load the window toolkit.
 #include <cstdlib>
+#include <string>
 
 #include "app/interactive_mode.h"
 #include "platform/path.h"
+#include "ui/interactive_mode.h"
 
 namespace korvik {
 namespace {
+
+constexpr char kNoDisplay[] =
+    "korvik: interactive mode needs a graphical display";
 
 // Determines whether the environment names any display. Without one the
 // window module, and with it Qt, is not even loaded.
@@ -22,34 +24,48 @@ bool NamesDisplay() {
   return false;
 }
 
-void TellNoDisplay() {
-  std::fputs("korvik: interactive mode needs a graphical display\n", stderr);
-}
+// Where no display is available or the module cannot be loaded, tells so
+// and ends as if the offer were declined. A display variable is only a
+// first sign: the module checks that the display answers.
+class WindowModule final : public InteractiveMode {
+ public:
+  WindowModule(Process& process, LibraryLoader& libraries, int argc,
+               char** argv)
+      : process_(process), libraries_(libraries), argc_(argc), argv_(argv) {}
+
+  void Offer() override {
+    if (!NamesDisplay()) {
+      process_.WriteError(kNoDisplay);
+      return;
+    }
+    const auto entry = libraries_.LoadFunction(
+        PathSyntax::Posix().Join(process_.ProgramDirectory(),
+                                 kWindowModuleFileName),
+        kWindowEntryPoint);
+    if (!entry.ok()) {
+      process_.WriteError("korvik: cannot load the window: " +
+                          entry.error().description());
+      return;
+    }
+    const auto offer = reinterpret_cast<WindowEntryPoint>(*entry);
+    if (offer(argc_, argv_) == WindowOutcome::kNoDisplay) {
+      process_.WriteError(kNoDisplay);
+    }
+  }
+
+ private:
+  Process& process_;
+  LibraryLoader& libraries_;
+  int argc_;
+  char** argv_;
+};
 
 }  // namespace
 
-void WindowModule::Offer() {
-  if (!NamesDisplay()) {
-    TellNoDisplay();
-    return;
-  }
-  const std::string module =
-      PathSyntax::Posix().Join(program_directory_, kWindowModuleFileName);
-  void* handle = ::dlopen(module.c_str(), RTLD_NOW | RTLD_LOCAL);
-  auto entry = handle == nullptr ? nullptr
-                                 : reinterpret_cast<WindowEntryPoint>(
-                                       ::dlsym(handle, kWindowEntryPoint));
-  if (entry == nullptr) {
-    std::fprintf(stderr, "korvik: cannot load the window: %s\n", ::dlerror());
-    return;
-  }
-  if (entry(argc_, argv_) == WindowOutcome::kNoDisplay) TellNoDisplay();
-}
-
-std::unique_ptr<InteractiveMode> MakeInteractiveMode(
-    std::string program_directory, int argc, char** argv) {
-  return std::make_unique<WindowModule>(std::move(program_directory), argc,
-                                        argv);
+std::unique_ptr<InteractiveMode> MakeInteractiveMode(Process& process,
+                                                     LibraryLoader& libraries,
+                                                     int argc, char** argv) {
+  return std::make_unique<WindowModule>(process, libraries, argc, argv);
 }
 
 }  // namespace korvik

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/window_module.h"
 #include "platform/path.h"
+#include "ui/interactive_mode.h"
 
 namespace korvik {
 namespace {

@@ -2,8 +2,8 @@
 // started without arguments.
 #include <QApplication>
 
-#include "app/window_module.h"
 #include "checksum/system_services.h"
+#include "ui/interactive_mode.h"
 #include "ui/qt/display.h"
 #include "ui/qt/interactive_mode.h"
 

@@ -1,0 +1,34 @@
+// Interactive mode as the window offers it: the question, and on Yes the
+// window until it closes. On Linux the window is a module of its own that
+// the program loads only when it is asked for, so that batch runs never load
+// the window toolkit; on Windows it is part of the program.
+#pragma once
+
+namespace korvik {
+
+enum class WindowOutcome : int {
+  kOffered,    // the question was asked, and the window shown on Yes
+  kNoDisplay,  // no display could be opened; nothing was shown
+};
+
+// The window module's file, in the program's directory.
+inline constexpr char kWindowModuleFileName[] = "korvik-window.so";
+
+}  // namespace korvik
+
+extern "C" {
+
+// Unless no display can be opened, asks whether to start interactive mode
+// and shows the window until it closes. `argc` and `argv` are main's, for a
+// toolkit that reads its own options. The window module's one export.
+korvik::WindowOutcome korvik_offer_interactive_mode(int argc, char** argv);
+
+}  // extern "C"
+
+namespace korvik {
+
+// The name under which the window module exports its entry, and its type.
+inline constexpr char kWindowEntryPoint[] = "korvik_offer_interactive_mode";
+using WindowEntryPoint = decltype(&::korvik_offer_interactive_mode);
+
+}  // namespace korvik
