@@ -6,28 +6,17 @@
 # Usage: layering.sh SOURCE_ROOT
 set -euo pipefail
 root=$1
-layers=(platform digest checksum ui app)
-
-# Prints the position of layer $1 from the bottom, or nothing for a folder
-# that is no layer.
-rank() {
-  local i
-  for i in "${!layers[@]}"; do
-    [[ ${layers[$i]} == "$1" ]] && echo "$i"
-  done
-  return 0
-}
+declare -A rank=([platform]=0 [digest]=1 [checksum]=2 [ui]=3 [app]=4)
 
 status=0
-for layer in "${layers[@]}"; do
+for layer in platform digest checksum ui app; do
   [[ -d $root/$layer ]] || continue
-  own=$(rank "$layer")
   while IFS= read -r found; do
     # found: FILE:LINE:#include "FOLDER/..."
     included=${found#*\"}
-    target=$(rank "${included%%/*}")
-    if [[ -n $target && $target -gt $own ]]; then
-      echo "${found#"$root/"}: $layer may not include ${included%%/*}"
+    folder=${included%%/*}
+    if [[ -n ${rank[$folder]+set} ]] && ((rank[$folder] > rank[$layer])); then
+      echo "${found#"$root/"}: $layer may not include $folder"
       status=1
     fi
   done < <(grep -rnE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"' \

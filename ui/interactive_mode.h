@@ -11,23 +11,23 @@ enum class WindowOutcome : int {
   kNoDisplay,  // no display could be opened; nothing was shown
 };
 
-// The window module's file, in the program's directory.
-inline constexpr char kWindowModuleFileName[] = "korvik-window.so";
-
 }  // namespace korvik
 
 extern "C" {
 
 // Unless no display can be opened, asks whether to start interactive mode
 // and shows the window until it closes. `argc` and `argv` are main's, for a
-// toolkit that reads its own options. The window module's one export.
+// toolkit that reads its own options. On Linux, the window module's one
+// export.
 korvik::WindowOutcome korvik_offer_interactive_mode(int argc, char** argv);
 
 }  // extern "C"
 
 namespace korvik {
 
-// The name under which the window module exports its entry, and its type.
+// The window module's file, in the program's directory; the name under
+// which it exports its entry, and the entry's type.
+inline constexpr char kWindowModuleFileName[] = "korvik-window.so";
 inline constexpr char kWindowEntryPoint[] = "korvik_offer_interactive_mode";
 using WindowEntryPoint = decltype(&::korvik_offer_interactive_mode);
 
