@@ -109,23 +109,41 @@ Status ReadExactly(FileSystem& files, FileHandle file, std::span<char> buffer,
 // Digests the body where it lies, through the library's MDFileHead. The
 // library reads the file by its name: that name must still lead to the file
 // whose trailer was read, unchanged in length.
-Status DigestInPlace(const Services& services, const std::string& file_name,
-                     FileHandle data, const EntryInfo& read,
-                     std::string& digest) {
+Expected<std::string> DigestInPlace(const Services& services,
+                                    const std::string& file_name,
+                                    FileHandle data, const EntryInfo& read) {
   const std::uint64_t body = read.size - kDigestLength;
+  std::string digest;
   if (Status digested = services.digest.MDFileHead(file_name, body, digest);
       !digested.ok()) {
-    return digested;
+    return digested.error();
   }
   auto named = services.files.Stat(file_name);
-  if (!named.ok()) return named.status();
+  if (!named.ok()) return named.error();
   auto held = services.files.StatHandle(data);
-  if (!held.ok()) return held.status();
+  if (!held.ok()) return held.error();
   if (named->id != read.id || held->size != read.size) {
     return Error(ErrorKind::kOther,
                  "'" + file_name + "' changed while it was verified");
   }
-  return Status::Ok();
+  return digest;
+}
+
+// Digests the body through a copy in `work`, which the library reads by
+// its name.
+Expected<std::string> DigestThroughWorkFile(const Services& services,
+                                            FileHandle data, std::uint64_t body,
+                                            const WorkFile& work) {
+  if (Status copied = services.files.CopyRange(data, 0, work.handle(), 0, body);
+      !copied.ok()) {
+    return copied.error();
+  }
+  std::string digest;
+  if (Status digested = services.digest.MDFile(work.path(), digest);
+      !digested.ok()) {
+    return digested.error();
+  }
+  return digest;
 }
 
 // Returns the digest of the body of the data file `file_name`, open as
@@ -136,28 +154,13 @@ Expected<std::string> DigestBody(const Services& services,
                                  const std::string& file_name, FileHandle data,
                                  const EntryInfo& read, const WorkFile& work) {
   const std::uint64_t body = read.size - kDigestLength;
-  std::string digest;
   switch (route.kind()) {
     case DigestRoute::Kind::kInPieces:
       return route.DigestInPieces(services.files, data, body);
     case DigestRoute::Kind::kInPlace:
-      if (Status digested =
-              DigestInPlace(services, file_name, data, read, digest);
-          !digested.ok()) {
-        return digested.error();
-      }
-      return digest;
+      return DigestInPlace(services, file_name, data, read);
     case DigestRoute::Kind::kThroughWorkFile:
-      if (Status copied =
-              services.files.CopyRange(data, 0, work.handle(), 0, body);
-          !copied.ok()) {
-        return copied.error();
-      }
-      if (Status digested = services.digest.MDFile(work.path(), digest);
-          !digested.ok()) {
-        return digested.error();
-      }
-      return digest;
+      return DigestThroughWorkFile(services, data, body, work);
   }
   return Error(ErrorKind::kInvalidArgument, "no such digest route");
 }

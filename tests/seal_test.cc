@@ -108,6 +108,31 @@ TEST_F(SealTest, AnotherHoldersLockIsWaitedForOnlyAWhile) {
   EXPECT_TRUE(Seal()) << message_;
 }
 
+// A seal holds its file from the rewrite until the session ends; a hash
+// alone holds it for its rewrite only.
+TEST_F(SealTest, TheFileIsHeldFromTheRewriteUntilTheSessionEnds) {
+  files_.AddFile(kData, "a\r\n");
+  auto held_by_another = [&] {
+    const FileHandle mine = *files_.Open(kData, OpenMode::kRead);
+    const bool locked = !*files_.TryLock(mine);
+    EXPECT_TRUE(files_.Close(mine).ok());
+    return locked;
+  };
+  std::string name = kData;
+  std::string hash;
+  SealSession seal(world_.services);
+  ASSERT_TRUE(GenerateHash(seal, name, hash, message_)) << message_;
+  EXPECT_TRUE(held_by_another());
+  seal.End();
+  EXPECT_FALSE(held_by_another());
+  EXPECT_EQ(files_.OpenHandleCount(), 0u);
+
+  SealSession hash_only(world_.services, {.hold = SealHold::kForTheRewrite});
+  ASSERT_TRUE(GenerateHash(hash_only, name, hash, message_)) << message_;
+  EXPECT_FALSE(held_by_another());
+  EXPECT_EQ(files_.OpenHandleCount(), 0u);
+}
+
 TEST_F(SealTest, BytesGoAfterTheEndOnlyAtTheLengthThatWasRead) {
   files_.AddFile(kData, "abc");
   const FileHandle file = *files_.Open(kData, OpenMode::kReadWrite);

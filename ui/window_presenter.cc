@@ -1,6 +1,7 @@
 #include "ui/window_presenter.h"
 
 #include "checksum/operations.h"
+#include "checksum/seal_session.h"
 #include "ui/program_title.h"
 
 namespace korvik {

@@ -4,12 +4,13 @@
 #include <functional>
 #include <string>
 
-#include "checksum/seal_session.h"
 #include "checksum/services.h"
 #include "ui/operation_progress.h"
 #include "ui/window_view.h"
 
 namespace korvik {
+
+class SealSession;
 
 // What the window says after an operation was stopped.
 inline constexpr char kStoppedMessage[] =
