@@ -6,7 +6,7 @@
 #include "app/run_log.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
-#include "checksum/seal_lock.h"
+#include "checksum/seal_session.h"
 
 namespace korvik {
 namespace {
@@ -112,18 +112,16 @@ Status BatchRun::DeleteOldMarker() {
 
 Expected<bool> BatchRun::AppendChecksum() {
   // The data file stays locked from the rewrite to the trailer.
-  Services checksum = services_.checksum;
-  SealLock seal(checksum.files);
-  checksum.seal = &seal;
-  auto rewritten = RewriteAsText(checksum, file_name_);
+  SealSession seal(services_.checksum);
+  auto rewritten = seal.Rewrite(file_name_);
   if (!rewritten.ok()) return rewritten.error();
-  if (!*rewritten) {
+  if (!rewritten->done()) {
     log_.AddLine("Result : Error Occured while trying to open the file :" +
                  file_name_);
   }
   log_.AddLine("Operation : Append Checksum.");
-  if (GenerateHash(checksum, file_name_, hash_, message_) &&
-      AppendHash(checksum, file_name_, hash_, message_)) {
+  if (GenerateHash(seal, file_name_, hash_, message_) &&
+      AppendHash(seal, file_name_, hash_, message_)) {
     success_ = true;
   }
   return false;

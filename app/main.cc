@@ -3,16 +3,12 @@
 
 #include "app/batch_run.h"
 #include "app/interactive_mode.h"
-#include "checksum/clean_file_memo.h"
 #include "checksum/system_services.h"
 
 int main(int argc, char** argv) {
   using namespace korvik;
   SystemServices system(argc, argv);
-  // One run seals one file: its second rewrite may rely on the first.
-  CleanFileMemo clean_files;
-  Services services = system.services();
-  services.clean_files = &clean_files;
+  const Services& services = system.services();
   Process& process = system.platform().process();
   const std::unique_ptr<InteractiveMode> interactive =
       MakeInteractiveMode(process, system.platform().libraries(), argc, argv);

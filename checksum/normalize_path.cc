@@ -32,17 +32,32 @@ std::string CanonicalCase(const Services& services, const std::string& path) {
   return path;
 }
 
+// Returns the canonical form of the path of the existing entry `path`
+// names, once trimmed of its blanks there, or why it is unusable.
+Expected<std::string> CanonicalPath(const Services& services,
+                                    std::string& path) {
+  auto exists = IsOrdinaryEntry(services.files, path);
+  if (!exists.ok()) return exists.error();
+  if (!*exists) {
+    return Error(ErrorKind::kNotFound,
+                 "'" + path + "' names no file or directory in plain view");
+  }
+  path = TrimBlanks(path);
+  if (!services.paths.IsAbsolute(path)) {
+    return Error(ErrorKind::kInvalidArgument,
+                 "'" + path + "' is not an absolute path");
+  }
+  auto working = ResolveNetworkDrive(services.drives, path);
+  if (!working.ok()) return working.error();
+  return CanonicalCase(
+      services, services.paths.WithoutTrailingSeparator(std::move(*working)));
+}
+
 }  // namespace
 
 std::string NormalizePath(const Services& services, std::string& path) {
-  auto exists = IsOrdinaryEntry(services.files, path);
-  if (!exists.ok() || !*exists) return "";
-  path = TrimBlanks(path);
-  if (!services.paths.IsAbsolute(path)) return "";
-  auto working = ResolveNetworkDrive(services.drives, path);
-  if (!working.ok()) return "";
-  return CanonicalCase(
-      services, services.paths.WithoutTrailingSeparator(std::move(*working)));
+  auto canonical = CanonicalPath(services, path);
+  return canonical.ok() ? std::move(*canonical) : std::string();
 }
 
 }  // namespace korvik

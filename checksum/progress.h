@@ -19,4 +19,13 @@ class Progress {
   virtual bool StopRequested() = 0;
 };
 
+// The Progress of a run that nobody watches: it hears everything and never
+// asks to stop.
+class SilentProgress final : public Progress {
+ public:
+  void Start(std::uint64_t) override {}
+  void Advance(std::uint64_t) override {}
+  bool StopRequested() override { return false; }
+};
+
 }  // namespace korvik

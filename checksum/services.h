@@ -1,5 +1,7 @@
-// The services that the checksum operations draw on. The callers own them;
-// the operations only borrow them for the span of one call.
+// The services that the checksum operations draw on, set up once for the
+// process. The callers own them; the operations only borrow them for the
+// span of one call. What one seal holds and learns lives in its
+// SealSession; who listens to one run's progress is passed to that run.
 #pragma once
 
 #include "platform/file_system.h"
@@ -8,10 +10,7 @@
 
 namespace korvik {
 
-class CleanFileMemo;
 class DigestLibrary;
-class Progress;
-class SealLock;
 
 struct Services {
   FileSystem& files;
@@ -21,15 +20,6 @@ struct Services {
   DigestLibrary& digest;
   // The shape of the paths that `files` takes.
   PathSyntax paths = PathSyntax::Native();
-  // Where set, spares a sealing run the second full read of a file that its
-  // first rewrite found in order.
-  CleanFileMemo* clean_files = nullptr;
-  // Where set, holds the data file locked from the rewrite of a seal to its
-  // trailer; otherwise each operation locks it for its own span.
-  SealLock* seal = nullptr;
-  // Where set, hears how far the operation is and may stop it; the digest
-  // then goes through the library in pieces.
-  Progress* progress = nullptr;
 };
 
 }  // namespace korvik

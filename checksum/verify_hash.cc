@@ -1,7 +1,7 @@
 #include <optional>
 
-#include "checksum/digest_in_pieces.h"
 #include "checksum/digest_library.h"
+#include "checksum/digest_route.h"
 #include "checksum/entries.h"
 #include "checksum/operations.h"
 
@@ -109,30 +109,66 @@ Status ReadExactly(FileSystem& files, FileHandle file, std::span<char> buffer,
 // Digests the body where it lies, through the library's MDFileHead. The
 // library reads the file by its name: that name must still lead to the file
 // whose trailer was read, unchanged in length.
-Status DigestInPlace(const Services& services, const std::string& file_name,
-                     FileHandle data, const EntryInfo& read,
-                     std::string& digest) {
+Expected<std::string> DigestInPlace(const Services& services,
+                                    const std::string& file_name,
+                                    FileHandle data, const EntryInfo& read) {
   const std::uint64_t body = read.size - kDigestLength;
+  std::string digest;
   if (Status digested = services.digest.MDFileHead(file_name, body, digest);
       !digested.ok()) {
-    return digested;
+    return digested.error();
   }
   auto named = services.files.Stat(file_name);
-  if (!named.ok()) return named.status();
+  if (!named.ok()) return named.error();
   auto held = services.files.StatHandle(data);
-  if (!held.ok()) return held.status();
+  if (!held.ok()) return held.error();
   if (named->id != read.id || held->size != read.size) {
     return Error(ErrorKind::kOther,
                  "'" + file_name + "' changed while it was verified");
   }
-  return Status::Ok();
+  return digest;
+}
+
+// Digests the body through a copy in `work`, which the library reads by
+// its name.
+Expected<std::string> DigestThroughWorkFile(const Services& services,
+                                            FileHandle data, std::uint64_t body,
+                                            const WorkFile& work) {
+  if (Status copied = services.files.CopyRange(data, 0, work.handle(), 0, body);
+      !copied.ok()) {
+    return copied.error();
+  }
+  std::string digest;
+  if (Status digested = services.digest.MDFile(work.path(), digest);
+      !digested.ok()) {
+    return digested.error();
+  }
+  return digest;
+}
+
+// Returns the digest of the body of the data file `file_name`, open as
+// `data` and found as `read`, by `route`; `work` is the work file of a route
+// through one.
+Expected<std::string> DigestBody(const Services& services,
+                                 const DigestRoute& route,
+                                 const std::string& file_name, FileHandle data,
+                                 const EntryInfo& read, const WorkFile& work) {
+  const std::uint64_t body = read.size - kDigestLength;
+  switch (route.kind()) {
+    case DigestRoute::Kind::kInPieces:
+      return route.DigestInPieces(services.files, data, body);
+    case DigestRoute::Kind::kInPlace:
+      return DigestInPlace(services, file_name, data, read);
+    case DigestRoute::Kind::kThroughWorkFile:
+      return DigestThroughWorkFile(services, data, body, work);
+  }
+  return Error(ErrorKind::kInvalidArgument, "no such digest route");
 }
 
 // Runs the checks from opening the data file on; returns the verdict and
-// its message, or the failure. The body is digested in pieces where a
-// Progress listens, in place where the digest library can, else through a
-// copy in a work file.
+// its message, or the failure. The body is digested by `route`.
 Expected<VerificationResult> Check(const Services& services,
+                                   const DigestRoute& route,
                                    const std::string& file_name,
                                    std::string& message) {
   FileSystem& files = services.files;
@@ -140,10 +176,8 @@ Expected<VerificationResult> Check(const Services& services,
   if (!opened.ok()) return opened.error();
   ScopedFile data(files, *opened);
 
-  const bool in_pieces = DigestsInPieces(services);
-  const bool in_place = !in_pieces && services.digest.OffersHeadDigest();
   WorkFile work(files, services.paths);
-  if (!in_pieces && !in_place) {
+  if (route.kind() == DigestRoute::Kind::kThroughWorkFile) {
     if (Status created =
             work.Create(file_name, services.process.TempDirectory());
         !created.ok()) {
@@ -165,33 +199,13 @@ Expected<VerificationResult> Check(const Services& services,
     return read.error();
   }
 
-  std::string digest;
-  if (in_pieces) {
-    if (Status digested = DigestInPieces(services, data.get(), body, digest);
-        !digested.ok()) {
-      return digested.error();
-    }
-  } else if (in_place) {
-    if (Status digested =
-            DigestInPlace(services, file_name, data.get(), *info, digest);
-        !digested.ok()) {
-      return digested.error();
-    }
-  } else {
-    if (Status copied = files.CopyRange(data.get(), 0, work.handle(), 0, body);
-        !copied.ok()) {
-      return copied.error();
-    }
-    if (Status digested = services.digest.MDFile(work.path(), digest);
-        !digested.ok()) {
-      return digested.error();
-    }
-  }
+  auto digest = DigestBody(services, route, file_name, data.get(), *info, work);
+  if (!digest.ok()) return digest.error();
   if (Status closed = data.Close(); !closed.ok()) return closed.error();
   if (Status released = work.Release(); !released.ok()) {
     return released.error();
   }
-  if (digest != trailer) {
+  if (*digest != trailer) {
     message = kMismatch;
     return VerificationResult::kMismatch;
   }
@@ -203,7 +217,7 @@ Expected<VerificationResult> Check(const Services& services,
 
 VerificationResult VerifyHash(const Services& services,
                               const std::string& file_name,
-                              std::string& message) {
+                              std::string& message, Progress* watcher) {
   auto fail = [&message](const Error& error) {
     message = std::string(kFailure) + std::string(kCrLf) + error.description();
     return VerificationResult::kNotChecked;
@@ -221,7 +235,9 @@ VerificationResult VerifyHash(const Services& services,
     message = kLibraryMissing;
     return VerificationResult::kNotChecked;
   }
-  auto verdict = Check(services, file_name, message);
+  auto verdict =
+      Check(services, DigestRoute::ForVerification(services.digest, watcher),
+            file_name, message);
   return verdict.ok() ? *verdict : fail(verdict.error());
 }
 

@@ -5,7 +5,6 @@
 #include <cerrno>
 
 #include "app/command_line.h"
-#include "checksum/clean_file_memo.h"
 #include "checksum/line_ends.h"
 #include "tests/fake_platform.h"
 
@@ -205,8 +204,6 @@ TEST_F(BatchRunTest, UnwritableLogIsReportedToTheCaller) {
 // its last line end) or as the rewrite writes it (a new file); otherwise by
 // name, once the rewrite is done.
 TEST_F(BatchRunTest, FileIsDigestedOnceWhenSealed) {
-  CleanFileMemo memo;
-  world_.services.clean_files = &memo;
   for (const bool piece_by_piece : {true, false}) {
     world_.digest.offers_stream = piece_by_piece;
     for (const std::string text : {"a\r\nb\r\n", "a\nb", "a\r", "a\rb\r\n"}) {
@@ -224,7 +221,6 @@ TEST_F(BatchRunTest, FileIsDigestedOnceWhenSealed) {
       EXPECT_FALSE(MarkerExists());
     }
   }
-  world_.services.clean_files = nullptr;
 }
 
 TEST_F(BatchRunTest, TwoRunsLeaveTwoLogsInOrder) {

@@ -6,7 +6,7 @@
 
 #include "checksum/append_in_place.h"
 #include "checksum/operations.h"
-#include "checksum/seal_lock.h"
+#include "checksum/seal_session.h"
 #include "tests/fake_platform.h"
 #include "tests/md5_hex.h"
 
@@ -20,15 +20,14 @@ class SealTest : public testing::Test {
  protected:
   SealTest() { world_.InstallDigestLibrary(); }
 
-  // Rewrites, digests and appends as a sealing run does, under one lock.
+  // Rewrites, digests and appends as a sealing run does, in one session.
   bool Seal(const std::string& name = kData) {
-    Services services = world_.services;
-    SealLock seal(services.files, std::chrono::milliseconds(0));
-    services.seal = &seal;
+    SealSession seal(world_.services,
+                     {.lock_wait = std::chrono::milliseconds(0)});
     std::string file_name = name;
     std::string hash;
-    return GenerateHash(services, file_name, hash, message_) &&
-           AppendHash(services, file_name, hash, message_);
+    return GenerateHash(seal, file_name, hash, message_) &&
+           AppendHash(seal, file_name, hash, message_);
   }
 
   FakeWorld world_;
@@ -82,6 +81,8 @@ TEST_F(SealTest, NoLinkOfAnotherUserIsFollowed) {
 }
 
 TEST_F(SealTest, AFileWrittenToDuringTheSealGetsNoTrailer) {
+  // The library digests the file by its name, after the rewrite.
+  world_.digest.offers_stream = false;
   files_.AddFile(kData, "a\r\n");
   // Another process adds a line while the digest library reads.
   world_.digest.before_digest = [&] {
@@ -105,6 +106,31 @@ TEST_F(SealTest, AnotherHoldersLockIsWaitedForOnlyAWhile) {
       << message_;
   ASSERT_TRUE(files_.Close(other).ok());
   EXPECT_TRUE(Seal()) << message_;
+}
+
+// A seal holds its file from the rewrite until the session ends; a hash
+// alone holds it for its rewrite only.
+TEST_F(SealTest, TheFileIsHeldFromTheRewriteUntilTheSessionEnds) {
+  files_.AddFile(kData, "a\r\n");
+  auto held_by_another = [&] {
+    const FileHandle mine = *files_.Open(kData, OpenMode::kRead);
+    const bool locked = !*files_.TryLock(mine);
+    EXPECT_TRUE(files_.Close(mine).ok());
+    return locked;
+  };
+  std::string name = kData;
+  std::string hash;
+  SealSession seal(world_.services);
+  ASSERT_TRUE(GenerateHash(seal, name, hash, message_)) << message_;
+  EXPECT_TRUE(held_by_another());
+  seal.End();
+  EXPECT_FALSE(held_by_another());
+  EXPECT_EQ(files_.OpenHandleCount(), 0u);
+
+  SealSession hash_only(world_.services, {.hold = SealHold::kForTheRewrite});
+  ASSERT_TRUE(GenerateHash(hash_only, name, hash, message_)) << message_;
+  EXPECT_FALSE(held_by_another());
+  EXPECT_EQ(files_.OpenHandleCount(), 0u);
 }
 
 TEST_F(SealTest, BytesGoAfterTheEndOnlyAtTheLengthThatWasRead) {

@@ -1,8 +1,7 @@
 #include "ui/window_presenter.h"
 
-#include "checksum/clean_file_memo.h"
 #include "checksum/operations.h"
-#include "checksum/seal_lock.h"
+#include "checksum/seal_session.h"
 #include "ui/program_title.h"
 
 namespace korvik {
@@ -35,13 +34,10 @@ void WindowPresenter::TakeFileName(const std::function<std::string()>& choose) {
 }
 
 bool WindowPresenter::Run(CommandButton button, const char* verb,
-                          const Services& services,
-                          const std::function<void(const Services&)>& work) {
-  Services observed = services;
-  observed.progress = &progress_;
+                          const std::function<void()>& work) {
   progress_.Begin(verb, now_());
   running_ = true;
-  view_.RunOperation(button, [&] { work(observed); });
+  view_.RunOperation(button, work);
   running_ = false;
   view_.ShowProgress(kWindowCaption, std::nullopt);
   return !close_pending_ && !progress_.stopped();
@@ -56,11 +52,11 @@ void WindowPresenter::EndStopped() {
 }
 
 bool WindowPresenter::GenerateFromFileNameBox(
-    CommandButton button, const char* verb, const Services& services,
+    CommandButton button, const char* verb, SealSession& session,
     bool& generated, std::string& hash, std::string& message) {
   std::string file_name = view_.FileNameText();
-  return Run(button, verb, services, [&](const Services& observed) {
-    generated = GenerateHash(observed, file_name, hash, message);
+  return Run(button, verb, [&] {
+    generated = GenerateHash(session, file_name, hash, message);
   });
 }
 
@@ -70,9 +66,8 @@ void WindowPresenter::cmdHash_Click() {
   bool generated = false;
   // A rewrite's digest is kept, so that a stop after it need not read the
   // rewritten file again.
-  CleanFileMemo memo;
-  Services hashing = services_;
-  hashing.clean_files = &memo;
+  SealSession hashing(
+      services_, {.watcher = &progress_, .hold = SealHold::kForTheRewrite});
   if (!GenerateFromFileNameBox(CommandButton::kHash, kHashing, hashing,
                                generated, hash, message)) {
     return EndStopped();
@@ -90,23 +85,17 @@ void WindowPresenter::cmdAppend_Click() {
   bool generated = false;
   // The data file stays locked from the rewrite to the trailer, and the
   // rewrite's digest is kept, as in cmdHash_Click.
-  CleanFileMemo memo;
-  Services sealing = services_;
-  sealing.clean_files = &memo;
-  SealLock seal(sealing.files);
-  sealing.seal = &seal;
+  SealSession seal(services_, {.watcher = &progress_});
   bool finished = GenerateFromFileNameBox(CommandButton::kAppend, kSealing,
-                                          sealing, generated, hash, message);
+                                          seal, generated, hash, message);
   if (finished && generated) {
     // The hash goes to the name as it stands in the box, not to the
     // canonical name it was generated for.
     const std::string typed = view_.FileNameText();
-    finished = Run(CommandButton::kAppend, kSealing, sealing,
-                   [&](const Services& observed) {
-                     (void)AppendHash(observed, typed, hash, message);
-                   });
+    finished = Run(CommandButton::kAppend, kSealing,
+                   [&] { (void)AppendHash(seal, typed, hash, message); });
   }
-  seal.Release();  // not held while the message waits for its reader
+  seal.End();  // not held while the message waits for its reader
   if (!finished) return EndStopped();
   view_.ShowMessage(message, MessageIcon::kInformation);
 }
@@ -114,10 +103,8 @@ void WindowPresenter::cmdAppend_Click() {
 void WindowPresenter::cmdCheck_Click() {
   const std::string file_name = view_.FileNameText();
   std::string message;
-  if (!Run(CommandButton::kCheck, kVerifying, services_,
-           [&](const Services& observed) {
-             VerifyHash(observed, file_name, message);
-           })) {
+  if (!Run(CommandButton::kCheck, kVerifying,
+           [&] { VerifyHash(services_, file_name, message, &progress_); })) {
     return EndStopped();
   }
   view_.ShowMessage(message, MessageIcon::kWarning);

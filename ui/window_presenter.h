@@ -10,6 +10,8 @@
 
 namespace korvik {
 
+class SealSession;
+
 // What the window says after an operation was stopped.
 inline constexpr char kStoppedMessage[] =
     "Operation Stopped. Nothing was Changed.";
@@ -43,18 +45,19 @@ class WindowPresenter final : public WindowCommands {
  private:
   // Empties the hash box, then takes the name `choose` reports.
   void TakeFileName(const std::function<std::string()>& choose);
-  // Runs `work` as an operation on `services` with this window's Progress,
-  // which `verb` names. Returns false where it stopped or the window is
-  // closing: EndStopped then says what follows.
-  bool Run(CommandButton button, const char* verb, const Services& services,
-           const std::function<void(const Services&)>& work);
+  // Runs `work` as an operation that this window's Progress watches, which
+  // `verb` names. Returns false where it stopped or the window is closing:
+  // EndStopped then says what follows.
+  bool Run(CommandButton button, const char* verb,
+           const std::function<void()>& work);
   // Closes the window where that was asked for during the operation, else
   // tells that it was stopped.
   void EndStopped();
-  // Hashes the file named in the file name box, as an operation. Returns
-  // false where it was stopped; sets `generated` otherwise.
+  // Hashes the file named in the file name box, as an operation of
+  // `session`. Returns false where it was stopped; sets `generated`
+  // otherwise.
   bool GenerateFromFileNameBox(CommandButton button, const char* verb,
-                               const Services& services, bool& generated,
+                               SealSession& session, bool& generated,
                                std::string& hash, std::string& message);
 
   const Services& services_;
