@@ -10,6 +10,7 @@ namespace {
 
 using win32::ErrorFromCode;
 using win32::LastError;
+using win32::NamesNothing;
 using win32::Widen;
 
 constexpr DWORD kShareAll =
@@ -40,14 +41,6 @@ std::int64_t ToNanoseconds(FILETIME time) {
 // nothing.
 bool HasWildcards(const std::string& path) {
   return path.find_first_of("*?") != std::string::npos;
-}
-
-// Errors that mean a name leads nowhere.
-bool NamesNothing(DWORD code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-         code == ERROR_INVALID_NAME || code == ERROR_BAD_NETPATH ||
-         code == ERROR_BAD_PATHNAME || code == ERROR_FILENAME_EXCED_RANGE ||
-         code == ERROR_INVALID_DRIVE || code == ERROR_DIRECTORY;
 }
 
 Expected<EntryInfo> Describe(HANDLE handle, std::string_view path) {
@@ -145,6 +138,37 @@ Expected<EntryInfo> Win32FileSystem::Stat(const std::string& path) {
   return info;
 }
 
+FileSystemCapabilities Win32FileSystem::capabilities() const {
+  FileSystemCapabilities can;
+  can.paths = PathSyntax::Windows();
+  can.replaces_open_files = false;
+  can.names_open_files = false;
+  can.tells_owners = false;
+  can.hold_pins_folders = true;
+  return can;
+}
+
+Expected<EntryInfo> Win32FileSystem::StatEntry(const std::string& path) {
+  if (path.empty() || HasWildcards(path)) return EntryInfo{};
+  const HANDLE handle = ::CreateFileW(
+      Widen(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    if (NamesNothing(code)) return EntryInfo{};
+    return ErrorFromCode(code, "look up", path);
+  }
+  auto info = Describe(handle, path);
+  BY_HANDLE_FILE_INFORMATION file;
+  if (info.ok() && ::GetFileInformationByHandle(handle, &file) &&
+      win32::IsLink(handle, file.dwFileAttributes)) {
+    info->kind = EntryKind::kLink;
+  }
+  ::CloseHandle(handle);
+  return info;
+}
+
 Expected<EntryInfo> Win32FileSystem::StatHandle(FileHandle file) {
   const OpenFile* open = Find(file);
   if (open == nullptr) return BadHandle("look up");
@@ -152,6 +176,12 @@ Expected<EntryInfo> Win32FileSystem::StatHandle(FileHandle file) {
 }
 
 Expected<std::string> Win32FileSystem::RealPath(const std::string& path) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!trusted_asked_.empty() && path == trusted_asked_) {
+      return trusted_resolved_;
+    }
+  }
   if (HasWildcards(path)) {
     return ErrorFromCode(ERROR_INVALID_NAME, "resolve", path);
   }
@@ -169,10 +199,30 @@ Expected<std::string> Win32FileSystem::RealPath(const std::string& path) {
 
 Expected<std::optional<EntryInfo>> Win32FileSystem::StatTrusted(
     const std::string& path) {
-  // Only administrators (and developer mode) may make symbolic links.
-  auto info = Stat(path);
+  if (path.empty() || HasWildcards(path)) {
+    return std::optional<EntryInfo>(EntryInfo{});
+  }
+  win32::HeldFolders held;
+  auto end = win32::WalkTrusted(FullPath(path), held);
+  if (!end.ok()) return end.error();
+  if (end->untrusted) return std::optional<EntryInfo>();
+  if (end->entry == INVALID_HANDLE_VALUE) {
+    return std::optional<EntryInfo>(EntryInfo{});
+  }
+  auto info = Describe(end->entry, path);
+  ::CloseHandle(end->entry);
   if (!info.ok()) return info.error();
+  std::lock_guard lock(mutex_);
+  trusted_ = std::move(held);
+  trusted_asked_ = path;
+  trusted_resolved_ = win32::Narrow(end->path);
   return std::optional<EntryInfo>(*info);
+}
+
+void Win32FileSystem::EndTrustedWalk() {
+  std::lock_guard lock(mutex_);
+  trusted_.Release();
+  trusted_asked_.clear();
 }
 
 bool Win32FileSystem::MayWrite(const std::string& path) {
@@ -399,43 +449,40 @@ Expected<bool> Win32FileSystem::TryLock(FileHandle file) {
   return LastError("lock", open->path);
 }
 
-Status Win32FileSystem::Replace(FileHandle replacement_file,
-                                const std::string& replacement,
-                                const std::string& target,
-                                const FileId& expected, const Settle& settle) {
-  auto now = Stat(target);
-  if (!now.ok()) return now.status();
-  if (now->kind != EntryKind::kRegular || now->id != expected) {
-    return ReplacedMeanwhile(target);
+Status Win32FileSystem::KeepAttributes(FileHandle file,
+                                       const std::string& target) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("keep the attributes of");
+  // Read-only stays the target's own: ReplaceFileW refuses such a target.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                          FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD attributes = ::GetFileAttributesW(Widen(target).c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES)
+    return LastError("look up", target);
+  FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+  basic.FileAttributes =
+      (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileInformationByHandle(open->handle, FileBasicInfo, &basic,
+                                    sizeof basic)) {
+    return LastError("keep the attributes of '" + target + "' in", open->path);
   }
-  auto held = StatHandle(replacement_file);
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Place(FileHandle file, const std::string& name,
+                              const std::string& target) {
+  auto held = StatHandle(file);
   if (!held.ok()) return held.status();
-  auto named = Stat(replacement);
-  if (!named.ok()) return named.status();
-  if (named->id != held->id) return ReplacedMeanwhile(replacement);
-  if (Status flushed = Sync(replacement_file); !flushed.ok()) return flushed;
-  if (Status settled = SettleReplacement(*this, settle, replacement_file);
-      !settled.ok()) {
-    return settled;
+  auto now = StatEntry(target);
+  if (!now.ok()) return now.status();
+  if (held->id.volume != now->id.volume) {
+    return ErrorFromCode(ERROR_NOT_SAME_DEVICE, "replace '" + target + "' by",
+                         name);
   }
-  const std::wstring from = FullPath(replacement);
-  const std::wstring to = FullPath(target);
-  if (::ReplaceFileW(
-          to.c_str(), from.c_str(), nullptr,
-          REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
-          nullptr, nullptr)) {
-    return Status::Ok();
-  }
-  const DWORD replace_code = ::GetLastError();
-  // A read-only target stays as it is.
-  if (replace_code == ERROR_ACCESS_DENIED &&
-      (::GetFileAttributesW(to.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
-    return ErrorFromCode(replace_code, "replace", target);
-  }
-  if (!::MoveFileExW(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
-                         MOVEFILE_WRITE_THROUGH)) {
-    return LastError("replace '" + target + "' by", replacement);
+  if (!::ReplaceFileW(FullPath(target).c_str(), FullPath(name).c_str(), nullptr,
+                      0, nullptr, nullptr)) {
+    return LastError("replace '" + target + "' by", name);
   }
   return Status::Ok();
 }
