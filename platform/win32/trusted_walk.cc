@@ -53,35 +53,6 @@ HANDLE OpenEntry(const std::wstring& path, DWORD share) {
   return entry;
 }
 
-// Determines whether the user the process runs as, the administrators or
-// the system own the entry.
-bool OwnedByTrustedUser(HANDLE entry) {
-  PSID owner = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                        &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
-                                                                &::LocalFree);
-  if (::IsWellKnownSid(owner, WinBuiltinAdministratorsSid) ||
-      ::IsWellKnownSid(owner, WinLocalSystemSid)) {
-    return true;
-  }
-  HANDLE token;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
-    return false;
-  }
-  alignas(TOKEN_USER) char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
-  DWORD size = 0;
-  const bool known =
-      ::GetTokenInformation(token, TokenUser, user, sizeof user, &size);
-  ::CloseHandle(token);
-  return known &&
-         ::EqualSid(owner, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
-}
-
 // Returns where the link `link` leads by now, every further link resolved;
 // empty where it leads nowhere.
 std::wstring LinkTarget(const std::wstring& link) {
@@ -99,6 +70,26 @@ std::wstring LinkTarget(const std::wstring& link) {
   return path;
 }
 
+// Determines whether `whom` is the user the process runs as, the
+// administrators or the system.
+bool IsTrustedSid(PSID whom) {
+  if (::IsWellKnownSid(whom, WinBuiltinAdministratorsSid) ||
+      ::IsWellKnownSid(whom, WinLocalSystemSid)) {
+    return true;
+  }
+  HANDLE token;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+    return false;
+  }
+  alignas(TOKEN_USER) char user[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  const bool known =
+      ::GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+  ::CloseHandle(token);
+  return known &&
+         ::EqualSid(whom, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+}
+
 }  // namespace
 
 bool IsLink(HANDLE entry, DWORD attributes) {
@@ -109,6 +100,48 @@ bool IsLink(HANDLE entry, DWORD attributes) {
     return true;
   }
   return IsReparseTagNameSurrogate(tag.ReparseTag);
+}
+
+bool OwnedByTrustedUser(HANDLE entry) {
+  PSID owner = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
+                        &owner, nullptr, nullptr, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
+                                                                &::LocalFree);
+  return IsTrustedSid(owner);
+}
+
+bool OthersMayAddFiles(HANDLE folder) {
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, &access, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return true;
+  }
+  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
+                                                                &::LocalFree);
+  if (access == nullptr) return true;  // no list: everybody may
+  constexpr DWORD kAdding =
+      FILE_ADD_FILE | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER;
+  for (DWORD index = 0; index < access->AceCount; ++index) {
+    void* entry = nullptr;
+    if (!::GetAce(access, index, &entry)) return true;
+    const auto* allowed = static_cast<const ACCESS_ALLOWED_ACE*>(entry);
+    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        (allowed->Mask & kAdding) == 0) {
+      continue;
+    }
+    PSID whom = const_cast<DWORD*>(&allowed->SidStart);
+    if (!IsTrustedSid(whom) && !::IsWellKnownSid(whom, WinCreatorOwnerSid)) {
+      return true;
+    }
+  }
+  return false;
 }
 
 void HeldFolders::Release() {

@@ -1,6 +1,7 @@
 // A walk down a path that follows only the links (reparse points that stand
 // for other names) of the user the process runs as or of the administrator,
-// and holds every folder it went through.
+// and holds every folder it went through; and the tests of who owns an
+// entry or may write in a folder that it and the run log rely on.
 #pragma once
 
 #include <windows.h>
@@ -38,6 +39,14 @@ class HeldFolders {
 // reparse point that stands for another name (a symbolic link, a junction),
 // not one that only stores data.
 bool IsLink(HANDLE entry, DWORD attributes);
+
+// Determines whether the user the process runs as, the administrators or
+// the system own the entry open as `entry` (with READ_CONTROL).
+bool OwnedByTrustedUser(HANDLE entry);
+
+// Determines whether the folder's access list lets anybody else put files
+// in it (the folder open with READ_CONTROL).
+bool OthersMayAddFiles(HANDLE folder);
 
 // Where a walk ended: the entry, open only to look at it (no handle where
 // the name leads nowhere), and its path with every link resolved.

@@ -1,7 +1,12 @@
 #include "platform/win32/win32_file_system.h"
 
+#include <aclapi.h>
+
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "platform/win32/wide.h"
 
@@ -43,6 +48,29 @@ bool HasWildcards(const std::string& path) {
   return path.find_first_of("*?") != std::string::npos;
 }
 
+std::wstring FullPath(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  std::wstring full = win32::FillBuffer([&](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+  });
+  return full.empty() ? wide : full;
+}
+
+// Returns `told`, the volume serial a handle told, or where it told none
+// (Wine's, for files it created) the serial of the volume `path` lies on.
+DWORD VolumeSerial(DWORD told, std::string_view path) {
+  if (told != 0) return told;
+  const std::wstring full = FullPath(std::string(path));
+  std::wstring root(full.size() + 1, L'\0');
+  DWORD serial = 0;
+  if (::GetVolumePathNameW(full.c_str(), root.data(),
+                           static_cast<DWORD>(root.size()))) {
+    (void)::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr,
+                                  nullptr, nullptr, 0);
+  }
+  return serial;
+}
+
 Expected<EntryInfo> Describe(HANDLE handle, std::string_view path) {
   EntryInfo info;
   if (::GetFileType(handle) != FILE_TYPE_DISK) {
@@ -62,7 +90,7 @@ Expected<EntryInfo> Describe(HANDLE handle, std::string_view path) {
   info.size = (std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow;
   info.links = file.nNumberOfLinks;
   info.id =
-      FileId{file.dwVolumeSerialNumber,
+      FileId{VolumeSerial(file.dwVolumeSerialNumber, path),
              (std::uint64_t{file.nFileIndexHigh} << 32) | file.nFileIndexLow};
   info.modified_ns = ToNanoseconds(file.ftLastWriteTime);
   FILE_BASIC_INFO basic;
@@ -87,19 +115,45 @@ OVERLAPPED At(std::uint64_t offset) {
   return overlapped;
 }
 
-std::wstring FullPath(const std::string& path) {
-  const std::wstring wide = Widen(path);
-  std::wstring full = win32::FillBuffer([&](wchar_t* buffer, DWORD size) {
-    return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
-  });
-  return full.empty() ? wide : full;
-}
-
 // Removes the "\\?\" that GetFinalPathNameByHandleW puts in front.
 std::wstring WithoutLongPrefix(std::wstring path) {
   if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\" + path.substr(7);
   if (path.starts_with(L"\\\\?\\")) return path.substr(4);
   return path;
+}
+
+// Determines whether the file open as `handle` has the access list `like`
+// already, as a file made in its target's folder mostly has.
+bool SameAccessList(HANDLE handle, const ACL* like) {
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, &access, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
+                                                                &::LocalFree);
+  if (access == nullptr || like == nullptr) return access == like;
+  return access->AclSize == like->AclSize &&
+         std::memcmp(access, like, access->AclSize) == 0;
+}
+
+// Determines whether a run may append to the file open as `handle`: in a
+// folder that others may write, a file with further names or another owner
+// may have been put there to catch its appends.
+bool MayAppendTo(const std::string& path, HANDLE handle,
+                 const BY_HANDLE_FILE_INFORMATION& file) {
+  if (file.nNumberOfLinks <= 1 && win32::OwnedByTrustedUser(handle)) {
+    return true;
+  }
+  const HANDLE folder = ::CreateFileW(
+      Widen(PathSyntax::Windows().DirectoryOf(path)).c_str(), READ_CONTROL,
+      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  const bool shared = win32::OthersMayAddFiles(folder);
+  ::CloseHandle(folder);
+  return !shared;
 }
 
 }  // namespace
@@ -119,6 +173,28 @@ const Win32FileSystem::OpenFile* Win32FileSystem::Find(FileHandle file) {
   std::lock_guard lock(mutex_);
   const auto found = files_.find(file);
   return found == files_.end() ? nullptr : &found->second;
+}
+
+HANDLE Win32FileSystem::Reopen(const OpenFile& file, DWORD access) {
+  HANDLE again = ::ReOpenFile(file.handle, access, kShareAll, 0);
+  if (again != INVALID_HANDLE_VALUE) return again;
+  // Where the system cannot, by name: the file the name leads to must be
+  // the one held.
+  again = ::CreateFileW(Widen(file.path).c_str(), access, kShareAll, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (again == INVALID_HANDLE_VALUE) return again;
+  BY_HANDLE_FILE_INFORMATION held;
+  BY_HANDLE_FILE_INFORMATION named;
+  if (::GetFileInformationByHandle(file.handle, &held) &&
+      ::GetFileInformationByHandle(again, &named) &&
+      held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+      held.nFileIndexHigh == named.nFileIndexHigh &&
+      held.nFileIndexLow == named.nFileIndexLow) {
+    return again;
+  }
+  ::CloseHandle(again);
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_HANDLE_VALUE;
 }
 
 Error Win32FileSystem::BadHandle(std::string_view action) {
@@ -262,7 +338,7 @@ Expected<FileHandle> Win32FileSystem::Open(const std::string& path,
       break;
     case OpenMode::kAppend:
       // Without FILE_WRITE_DATA every write goes to the end of the file.
-      access = FILE_APPEND_DATA | SYNCHRONIZE;
+      access = FILE_APPEND_DATA | SYNCHRONIZE | READ_CONTROL;
       break;
   }
   const HANDLE handle = ::CreateFileW(Widen(path).c_str(), access, kShareAll,
@@ -278,6 +354,13 @@ Expected<FileHandle> Win32FileSystem::Open(const std::string& path,
     ::CloseHandle(handle);
     return Error(ErrorKind::kAccessDenied,
                  "open '" + path + "': not a regular file");
+  }
+  if (mode == OpenMode::kAppend && !MayAppendTo(path, handle, file)) {
+    ::CloseHandle(handle);
+    return Error(ErrorKind::kAccessDenied,
+                 "'" + path +
+                     "' has further names or another owner, in a folder "
+                     "that others may write: not written");
   }
   return Remember(handle, path);
 }
@@ -453,13 +536,15 @@ Status Win32FileSystem::KeepAttributes(FileHandle file,
                                        const std::string& target) {
   const OpenFile* open = Find(file);
   if (open == nullptr) return BadHandle("keep the attributes of");
-  // Read-only stays the target's own: ReplaceFileW refuses such a target.
+  const std::wstring like = Widen(target);
+  // Read-only stays the target's own: Place refuses such a target.
   constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                           FILE_ATTRIBUTE_ARCHIVE |
                           FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
-  const DWORD attributes = ::GetFileAttributesW(Widen(target).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES)
+  const DWORD attributes = ::GetFileAttributesW(like.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
     return LastError("look up", target);
+  }
   FILE_BASIC_INFO basic{};  // times of 0 stay as they are
   basic.FileAttributes =
       (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
@@ -467,23 +552,69 @@ Status Win32FileSystem::KeepAttributes(FileHandle file,
                                     sizeof basic)) {
     return LastError("keep the attributes of '" + target + "' in", open->path);
   }
+  // The target's access list, cut off from the folder's where it is.
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD code = ::GetNamedSecurityInfoW(like.c_str(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, &access, nullptr, &descriptor);
+  if (code != ERROR_SUCCESS) {
+    return ErrorFromCode(code, "read the access list of", target);
+  }
+  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
+                                                                &::LocalFree);
+  if (SameAccessList(open->handle, access)) return Status::Ok();
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+  const SECURITY_INFORMATION which =
+      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const HANDLE writer = Reopen(*open, WRITE_DAC);
+  if (writer == INVALID_HANDLE_VALUE) {
+    return LastError("keep the access list of '" + target + "' in", open->path);
+  }
+  code = ::SetSecurityInfo(writer, SE_FILE_OBJECT, which, nullptr, nullptr,
+                           access, nullptr);
+  ::CloseHandle(writer);
+  if (code != ERROR_SUCCESS) {
+    return ErrorFromCode(code, "keep the access list of '" + target + "' in",
+                         open->path);
+  }
   return Status::Ok();
 }
 
 Status Win32FileSystem::Place(FileHandle file, const std::string& name,
                               const std::string& target) {
-  auto held = StatHandle(file);
-  if (!held.ok()) return held.status();
-  auto now = StatEntry(target);
-  if (!now.ok()) return now.status();
-  if (held->id.volume != now->id.volume) {
-    return ErrorFromCode(ERROR_NOT_SAME_DEVICE, "replace '" + target + "' by",
-                         name);
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("replace");
+  const std::string action = "replace '" + target + "' by";
+  // A read-only file is not replaced, as Windows itself refuses to.
+  const std::wstring to = FullPath(target);
+  const DWORD attributes = ::GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return ErrorFromCode(ERROR_ACCESS_DENIED, action, name);
   }
-  if (!::ReplaceFileW(FullPath(target).c_str(), FullPath(name).c_str(), nullptr,
-                      0, nullptr, nullptr)) {
-    return LastError("replace '" + target + "' by", name);
-  }
+  // The open file itself takes the target's name, in one step; across
+  // volumes the rename fails with ERROR_NOT_SAME_DEVICE.
+  const HANDLE mover = Reopen(*open, DELETE | SYNCHRONIZE);
+  if (mover == INVALID_HANDLE_VALUE) return LastError(action, name);
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) +
+                           to.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  std::copy(to.begin(), to.end(), rename->FileName);
+  const bool moved = ::SetFileInformationByHandle(
+      mover, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
+  const DWORD code = ::GetLastError();
+  ::CloseHandle(mover);
+  if (!moved) return ErrorFromCode(code, action, name);
+  // The file's flush puts its new name in the volume's log too.
+  if (!::FlushFileBuffers(open->handle)) return LastError("flush", target);
   return Status::Ok();
 }
 

@@ -47,13 +47,12 @@ class Win32FileSystem : public FileSystem {
   Status Sync(FileHandle file) override;
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
-  // The target's attributes; ReplaceFileW keeps its security as it places.
+  // The target's attributes and access list.
   Status KeepAttributes(FileHandle file, const std::string& target) override;
-  // ReplaceFileW, which fails, changing nothing, where it cannot keep the
-  // target's security.
+  // Renames the open file itself over the target.
   Status Place(FileHandle file, const std::string& name,
                const std::string& target) override;
-  // NTFS has the renamed entry in its log before ReplaceFileW returns.
+  // Place flushes the renamed file, and its name with it.
   Status SyncFolderOf(const std::string& /*path*/) override {
     return Status::Ok();
   }
@@ -69,6 +68,8 @@ class Win32FileSystem : public FileSystem {
   // Returns the open file numbered `file`, or nullptr.
   const OpenFile* Find(FileHandle file);
   Error BadHandle(std::string_view action);
+  // Opens the file held as `file` once more, with `access`.
+  HANDLE Reopen(const OpenFile& file, DWORD access);
   // Writes all of `data` through `handle`, at `offset` where one is given.
   Status WriteAll(const OpenFile& file, std::span<const char> data,
                   const std::uint64_t* offset);

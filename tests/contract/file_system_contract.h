@@ -52,6 +52,9 @@ class ContractWorld {
   // reads them back.
   virtual void SetDistinctAttributes(const std::string& path) = 0;
   virtual std::uint32_t AttributesOf(const std::string& path) = 0;
+  // Determines whether the system under the back end keeps held folders
+  // from being renamed where the back end says it does.
+  virtual bool PinsHeldFolders() { return true; }
 };
 
 // A world whose calls all go through the fault-injecting wrapper, as

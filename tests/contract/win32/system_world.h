@@ -41,6 +41,11 @@ class SystemWorld : public RealWorld {
   std::uint32_t AttributesOf(const std::string& path) override {
     return ::GetFileAttributesA(path.c_str()) & kTold;
   }
+  // Wine renames a folder whatever handles are open on it.
+  bool PinsHeldFolders() override {
+    return ::GetProcAddress(::GetModuleHandleA("ntdll.dll"),
+                            "wine_get_version") == nullptr;
+  }
 
  private:
   Win32FileSystem files_;
