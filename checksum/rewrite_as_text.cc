@@ -530,10 +530,10 @@ Expected<bool> RewriteAsText(const Services& services,
   Status done = work.Fill(data, side.get(), progress);
   // Where open files cannot be replaced, their handles keep other runs out
   // as the lock did: a run holding the file makes the replacement fail.
-  if (done.ok() && !files.capabilities().replaces_open_files) seal.Release();
+  if (done.ok() && !files.ReplacesOpenFiles()) seal.Release();
   if (done.ok()) {
     done = work.Replace(target, before_scan->id,
-                        files.capabilities().replaces_open_files ? data : kNoFile,
+                        files.ReplacesOpenFiles() ? data : kNoFile,
                         side ? &*side : nullptr);
   }
   if (!done.ok()) return false;
@@ -545,7 +545,7 @@ Expected<bool> RewriteAsText(const Services& services,
   // Where open files cannot be replaced, the work file's handle is let go at
   // once, as other runs may wait on its name, and the file is locked anew.
   if (placed.ok() && moved.ok() && placed->id == moved->id &&
-      files.capabilities().replaces_open_files) {
+      files.ReplacesOpenFiles()) {
     seal.HandOver(replaced);
   } else {
     (void)files.Close(replaced);

@@ -121,6 +121,8 @@ class FileSystem {
   virtual ~FileSystem() = default;
 
   virtual FileSystemCapabilities capabilities() const = 0;
+  // Shorthand for capabilities().replaces_open_files.
+  bool ReplacesOpenFiles() const { return capabilities().replaces_open_files; }
 
   // Returns what `path` names; a missing entry, or a name too long to
   // exist, is not an error.
