@@ -1,4 +1,5 @@
 // The Windows back end of the platform layer, on the real system (Wine).
+#include <aclapi.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -147,6 +148,31 @@ TEST_F(Win32FileSystemTest, ReadOnlyFilesAreNotWritten) {
                    .ok());
   EXPECT_TRUE(files_.Close(*held).ok());
   EXPECT_EQ(files_.Stat(In("read-only.txt"))->size, 4u);
+}
+
+TEST_F(Win32FileSystemTest, APlantedRunLogInASharedFolderIsNotAppendedTo) {
+  Write("a.txt", "keep");
+  ASSERT_TRUE(::CreateHardLinkW(Widen(In("b.txt")).c_str(),
+                                Widen(In("a.txt")).c_str(), nullptr));
+  auto own = files_.Open(In("b.txt"), OpenMode::kAppend);
+  ASSERT_TRUE(own.ok()) << own.error().description();
+  EXPECT_TRUE(files_.Close(*own).ok());
+  // Everybody may put files in the folder now.
+  EXPLICIT_ACCESS_W everybody{};
+  wchar_t name[] = L"EVERYONE";
+  ::BuildExplicitAccessWithNameW(&everybody, name, GENERIC_ALL, SET_ACCESS,
+                                 SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  PACL access = nullptr;
+  ASSERT_EQ(::SetEntriesInAclW(1, &everybody, nullptr, &access), ERROR_SUCCESS);
+  std::wstring folder = Widen(folder_);
+  const DWORD shared = ::SetNamedSecurityInfoW(
+      folder.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+      nullptr, access, nullptr);
+  ::LocalFree(access);
+  ASSERT_EQ(shared, static_cast<DWORD>(ERROR_SUCCESS));
+  auto planted = files_.Open(In("b.txt"), OpenMode::kAppend);
+  EXPECT_FALSE(planted.ok());
+  EXPECT_EQ(files_.Stat(In("a.txt"))->size, 4u);
 }
 
 TEST_F(Win32FileSystemTest, PositionsBeyondFourGibibytes) {
