@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 
+#include "platform/path.h"
 #include "platform/result.h"
 
 namespace korvik {
@@ -19,6 +20,7 @@ enum class EntryKind {
   kRegular,    // a regular file
   kDirectory,  // a directory
   kDevice,     // a device, FIFO or socket
+  kLink,       // a symbolic link or reparse point itself: from StatEntry only
 };
 
 // Which file an entry is, unique on one machine while the file exists: the
@@ -80,6 +82,30 @@ enum class OpenMode {
 // replacement, changing nothing.
 using Settle = std::function<Expected<bool>()>;
 
+// What a back end can promise and what it cannot, so that callers (and the
+// tests every back end passes) ask instead of assuming.
+struct FileSystemCapabilities {
+  // How paths are written.
+  PathSyntax paths = PathSyntax::Native();
+  // Replace may put a file in the place of a target that is open: Windows
+  // refuses while any handle is open on it.
+  bool replaces_open_files = true;
+  // HandlePath names the open file itself whatever its own name leads to by
+  // now, and Place puts the open file itself in place. Elsewhere HandlePath
+  // gives the name the file was opened by, and Replace fails where that name
+  // no longer leads to the file.
+  bool names_open_files = true;
+  // EntryInfo tells foreign_owner and open_to_others; elsewhere both are
+  // always false.
+  bool tells_owners = true;
+  // StatTrusted holds the folders it checked until EndTrustedWalk, so that
+  // later calls by name act in them whatever their paths lead to by then.
+  // Where the hold keeps the folders themselves from being renamed
+  // (Windows), `hold_pins_folders` says so.
+  bool holds_folders = true;
+  bool hold_pins_folders = false;
+};
+
 // An open file as the file system numbers it.
 using FileHandle = int;
 inline constexpr FileHandle kNoFile = -1;
@@ -94,9 +120,16 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
+  virtual FileSystemCapabilities capabilities() const = 0;
+  // Shorthand for capabilities().replaces_open_files.
+  bool ReplacesOpenFiles() const { return capabilities().replaces_open_files; }
+
   // Returns what `path` names; a missing entry, or a name too long to
   // exist, is not an error.
   virtual Expected<EntryInfo> Stat(const std::string& path) = 0;
+  // Returns what the last name in `path` is itself, as Stat does, but a
+  // symbolic link (reparse point) there is not followed: kLink.
+  virtual Expected<EntryInfo> StatEntry(const std::string& path) = 0;
   // Returns what the open file is.
   virtual Expected<EntryInfo> StatHandle(FileHandle file) = 0;
   // Returns the absolute path of `path` with every symbolic link resolved.
@@ -104,12 +137,17 @@ class FileSystem {
   // Returns what `path` names, as Stat does, but follows only symbolic links
   // of the user the process runs as or of the administrator: nothing where
   // another user's link is on the way, as it may lead anywhere by now. The
-  // entry is looked at in the same walk that checked the links. The back end
-  // holds the folder the walk ended in: RealPath of the same path answers
-  // from the walk, and later calls on names in that folder act in the very
-  // folder the walk checked, whatever its path leads to by then.
+  // entry is looked at in the same walk that checked the links. Where the
+  // back end holds folders (capabilities), it holds those the walk went
+  // through until EndTrustedWalk or the next walk: RealPath of the same path
+  // answers from the walk, and later calls on names in the folder the walk
+  // ended in act in the very folder the walk checked, whatever its path
+  // leads to by then.
   virtual Expected<std::optional<EntryInfo>> StatTrusted(
       const std::string& path) = 0;
+  // Lets go of what the last StatTrusted holds: the operation that walked is
+  // over. Windows keeps held folders from being renamed until then.
+  virtual void EndTrustedWalk() = 0;
   // Determines whether the process may write the file: its permissions or
   // attributes allow it (root may write anything).
   virtual bool MayWrite(const std::string& path) = 0;
@@ -120,7 +158,8 @@ class FileSystem {
   virtual Expected<UniqueFile> CreateUnique(const std::string& directory,
                                             const std::string& prefix) = 0;
   // Returns a name under which another open (the digest library's) reaches
-  // the very file the handle holds, whatever its own name leads to by now.
+  // the file the handle holds: whatever its own name leads to by now where
+  // the back end names open files (capabilities), else that name.
   virtual std::string HandlePath(FileHandle file) = 0;
   // Releases the handle; reports a failure of the final flush.
   virtual Status Close(FileHandle file) = 0;
@@ -153,7 +192,7 @@ class FileSystem {
   virtual void StartSync(FileHandle /*file*/, std::uint64_t /*offset*/,
                          std::uint64_t /*length*/) {}
   // Waits for an exclusive lock on the whole file, released when the
-  // handle closes.
+  // handle closes. The lock keeps no other handle from reading or writing.
   virtual Status Lock(FileHandle file) = 0;
   // Takes that lock where nobody holds it; false where somebody does.
   virtual Expected<bool> TryLock(FileHandle file) = 0;
@@ -172,14 +211,31 @@ class FileSystem {
   // changing nothing, where that name no longer leads to `replacement_file`.
   // The new file admits nobody the target does not admit at any moment: it
   // gives up what its folder granted before it takes the target's rights.
-  // Determines whether Replace may put a file in the place of a target that
-  // is open; Windows refuses to replace a file while any handle is open on it.
-  virtual bool ReplacesOpenFiles() const = 0;
-  virtual Status Replace(FileHandle replacement_file,
-                         const std::string& replacement,
-                         const std::string& target, const FileId& expected,
-                         const Settle& settle) = 0;
+  // Where open files cannot be replaced (capabilities), `target` must be
+  // closed by then. Built once, here, of the calls below.
+  Status Replace(FileHandle replacement_file, const std::string& replacement,
+                 const std::string& target, const FileId& expected,
+                 const Settle& settle);
+
+  // Gives `file` exactly what of `target` the new content keeps (see
+  // Replace), dropping first whatever it got from its folder that the
+  // target lacks; fails where any of it cannot be kept.
+  virtual Status KeepAttributes(FileHandle file, const std::string& target) = 0;
+  // Puts `file`, named `name`, in the place of `target` in one step, on the
+  // same volume: kCrossDevice where the two lie on different volumes,
+  // changing nothing. Where the system names open files, the open file
+  // itself goes, whatever `name` leads to by now.
+  virtual Status Place(FileHandle file, const std::string& name,
+                       const std::string& target) = 0;
+  // Puts the name of the entry `path` on the device (its folder's entries).
+  virtual Status SyncFolderOf(const std::string& path) = 0;
   virtual Status Remove(const std::string& path) = 0;
+
+ private:
+  // Puts a copy of `file` beside `target`, then in its place, and removes
+  // `name`: for a replacement on another volume than the target.
+  Status CopyIntoPlace(FileHandle file, const std::string& name,
+                       const std::string& target);
 };
 
 // Runs `settle`, where given, and flushes `file` again where it wrote.

@@ -69,6 +69,22 @@ Expected<EntryInfo> FakeFileSystem::Stat(const std::string& path) {
   return Describe(*found.node, path);
 }
 
+FileSystemCapabilities FakeFileSystem::capabilities() const {
+  FileSystemCapabilities can;
+  can.paths = kPaths;
+  // The fake holds no folder: it has no one to swap them.
+  can.holds_folders = false;
+  return can;
+}
+
+Expected<EntryInfo> FakeFileSystem::StatEntry(const std::string& path) {
+  const Lookup found = Resolve(path, false);
+  if (found.node == nullptr) return EntryInfo{};
+  EntryInfo info = Describe(*found.node, path);
+  if (found.node->kind == NodeKind::kSymlink) info.kind = EntryKind::kLink;
+  return info;
+}
+
 Expected<EntryInfo> FakeFileSystem::StatHandle(FileHandle file) {
   const OpenFile* open = Find(file);
   if (open == nullptr) return BadHandle("stat");
@@ -313,52 +329,45 @@ Expected<bool> FakeFileSystem::TryLock(FileHandle file) {
   return fresh || held->second == file;
 }
 
-Status FakeFileSystem::Replace(FileHandle replacement_file,
-                               const std::string& replacement,
-                               const std::string& target,
-                               const FileId& expected, const Settle& settle) {
-  Log("Replace", Normalise(replacement) + " " + Normalise(target));
+Status FakeFileSystem::KeepAttributes(FileHandle file,
+                                      const std::string& target) {
+  OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("keep the attributes of");
+  const Lookup like = Resolve(target, false);
+  if (like.error != 0) return Error::FromErrno(like.error, "look up", target);
+  if (like.node == nullptr) return Error::FromErrno(ENOENT, "look up", target);
+  open->node->mode = like.node->mode;
+  open->node->owner = like.node->owner;
+  open->node->group = like.node->group;
+  ++open->node->changes;
+  return Status::Ok();
+}
+
+Status FakeFileSystem::Place(FileHandle file, const std::string& name,
+                             const std::string& target) {
+  Log("Place", Normalise(name) + " " + Normalise(target));
   const auto fail = [&](int code) {
-    return Error::FromErrno(code, "replace '" + target + "' by", replacement);
+    return Error::FromErrno(code, "replace '" + target + "' by", name);
   };
-  const Lookup source = Resolve(replacement, false);
-  if (source.error != 0) return fail(source.error);
-  if (source.node == nullptr) return fail(ENOENT);
-  if (source.node->kind != NodeKind::kFile) return fail(EINVAL);
-  const OpenFile* held = Find(replacement_file);
-  if (held == nullptr || held->node != source.node) {
-    return ReplacedMeanwhile(replacement);
-  }
+  const OpenFile* held = Find(file);
+  if (held == nullptr) return BadHandle("replace");
   const Lookup destination = Resolve(target, false);
   if (destination.error != 0) return fail(destination.error);
-  if (destination.node == nullptr) return fail(ENOENT);
-  if (destination.node->kind != NodeKind::kFile ||
-      FileId{destination.node->device, destination.node->inode} != expected) {
-    return ReplacedMeanwhile(target);
-  }
-  if (source.node == destination.node) return Status::Ok();
-  if (!Permits(ParentOf(source.path), 0200) ||
-      !Permits(ParentOf(destination.path), 0200)) {
-    return fail(EACCES);
-  }
-  if (Status settled = SettleReplacement(*this, settle, replacement_file);
-      !settled.ok()) {
-    return settled;
-  }
-  std::shared_ptr<Node> replaced = source.node;
   const Node& directory = ParentOf(destination.path);
-  if (replaced->device != directory.device) {
-    // Across devices the content is copied into a new file.
-    replaced = NewNode(NodeKind::kFile, 0600, directory.device);
-    replaced->data = source.node->data;
-  }
-  replaced->mode = destination.node->mode;
-  replaced->owner = destination.node->owner;
-  replaced->group = destination.node->group;
-  ++replaced->changes;
-  entries_.erase(source.path);
-  entries_[destination.path] = std::move(replaced);
-  return SettleReplacement(*this, settle, replacement_file);
+  if (!Permits(directory, 0200)) return fail(EACCES);
+  if (held->node->device != directory.device) return fail(EXDEV);
+  // The open file goes, as a link of its handle does: the work file's own
+  // name goes first, where it still leads to the file.
+  const Lookup source = Resolve(name, false);
+  if (source.node == held->node) entries_.erase(source.path);
+  ++held->node->changes;
+  entries_[destination.path] = held->node;
+  return Status::Ok();
+}
+
+Status FakeFileSystem::SyncFolderOf(const std::string& path) {
+  Log("Sync", kPaths.DirectoryOf(Normalise(path)));
+  return Status::Ok();
 }
 
 Status FakeFileSystem::Rename(const std::string& from, const std::string& to) {

@@ -23,11 +23,14 @@ class FakeFileSystem : public FileSystem {
   // root, in the current directory "/".
   FakeFileSystem();
 
+  FileSystemCapabilities capabilities() const override;
   Expected<EntryInfo> Stat(const std::string& path) override;
+  Expected<EntryInfo> StatEntry(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
   Expected<std::optional<EntryInfo>> StatTrusted(
       const std::string& path) override;
+  void EndTrustedWalk() override {}
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   // Names the file `prefix` followed by the first free number of six
@@ -52,12 +55,12 @@ class FakeFileSystem : public FileSystem {
   // as a single-threaded test would otherwise hang.
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
-  // Gives the replacement the target's mode, owner and group; copies it
-  // into a new file where the two lie on different devices.
-  bool ReplacesOpenFiles() const override { return true; }
-  Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected,
-                 const Settle& settle) override;
+  // The target's mode, owner and group.
+  Status KeepAttributes(FileHandle file, const std::string& target) override;
+  Status Place(FileHandle file, const std::string& name,
+               const std::string& target) override;
+  // Logged as "Sync" of the folder.
+  Status SyncFolderOf(const std::string& path) override;
   Status Remove(const std::string& path) override;
   // Moves an entry as rename(2) does, for setting up tests.
   Status Rename(const std::string& from, const std::string& to);
@@ -93,9 +96,9 @@ class FakeFileSystem : public FileSystem {
   // Returns the names of all regular files, sorted.
   std::vector<std::string> Files() const;
   std::size_t OpenHandleCount() const { return handles_.size(); }
-  // Returns lines such as "Open /d/a.txt" or "Replace /d/t000001 /d/a.txt",
+  // Returns lines such as "Open /d/a.txt" or "Place /d/t000001 /d/a.txt",
   // one for each call of Open, CreateUnique, Write, WriteAt, Truncate,
-  // Replace, Rename, Remove, Lock, Sync and CopyRange, failed ones too,
+  // Place, Rename, Remove, Lock, Sync and CopyRange, failed ones too,
   // with names made absolute.
   std::vector<std::string> calls() const { return calls_; }
 

@@ -12,10 +12,6 @@
 namespace korvik {
 namespace {
 
-using ::testing::ElementsAre;
-
-std::span<const char> Bytes(const std::string& text) { return text; }
-
 TEST(FakeFileSystemTest, FollowsLinksAndReportsLoops) {
   FakeFileSystem fs;
   fs.AddFile("/d/a.txt", "abc");
@@ -50,62 +46,6 @@ TEST(FakeFileSystemTest, RefusesToOpenDirectoriesAndSystemEntries) {
   EXPECT_EQ(fs.Remove("/d/missing").error().native_code(), ENOENT);
 }
 
-TEST(FakeFileSystemTest, ReplaceKeepsTheTargetsRightsAndCrossesDevices) {
-  FakeFileSystem fs;
-  fs.AddFile("/d/new", "new", 0600);
-  fs.AddFile("/d/old", "old", 0640);
-  fs.AddDirectory("/mnt", 2);
-  fs.AddFile("/mnt/x", "x", 0604);
-  fs.AddFile("/d/dir/y", "y");
-  const auto replace = [&](const std::string& from, const std::string& to) {
-    const FileHandle held = *fs.Open(from, OpenMode::kRead);
-    Status done = fs.Replace(held, from, to, fs.Stat(to)->id, {});
-    (void)fs.Close(held);
-    return done;
-  };
-
-  ASSERT_TRUE(replace("/d/new", "/mnt/x").ok());
-  EXPECT_EQ(fs.Contents("/mnt/x"), "new");
-  EXPECT_EQ(fs.Mode("/mnt/x"), 0604u);
-  EXPECT_EQ(fs.Stat("/mnt/x")->id.volume, 2u);
-  fs.AddFile("/d/new", "newer", 0600);
-  ASSERT_TRUE(replace("/d/new", "/d/old").ok());
-  EXPECT_EQ(fs.Contents("/d/old"), "newer");
-  EXPECT_EQ(fs.Mode("/d/old"), 0640u);
-  EXPECT_FALSE(replace("/d/old", "/d/dir").ok());
-  EXPECT_THAT(fs.Files(), ElementsAre("/d/dir/y", "/d/old", "/mnt/x"));
-}
-
-TEST(FakeFileSystemTest, ReplaceRefusesNamesThatLeadElsewhereByNow) {
-  FakeFileSystem fs;
-  fs.AddFile("/d/new", "new");
-  fs.AddFile("/d/data", "data");
-  fs.AddFile("/d/other", "other");
-  const FileId data = fs.Stat("/d/data")->id;
-  const FileHandle held = *fs.Open("/d/new", OpenMode::kRead);
-  fs.AddSymlink("/d/link", "/d/data");
-  // A link where the data file was, and another file under the new name.
-  EXPECT_FALSE(fs.Replace(held, "/d/new", "/d/link", data, {}).ok());
-  fs.AddFile("/d/new", "planted");
-  EXPECT_FALSE(fs.Replace(held, "/d/new", "/d/data", data, {}).ok());
-  EXPECT_EQ(fs.Contents("/d/data"), "data");
-  EXPECT_EQ(fs.Contents("/d/new"), "planted");
-}
-
-TEST(FakeFileSystemTest, CreateNewRefusesAnyTakenName) {
-  FakeFileSystem fs;
-  fs.AddFile("/d/a", "a");
-  fs.AddSymlink("/d/dangling", "/d/nowhere");
-  EXPECT_EQ(fs.Open("/d/a", OpenMode::kCreateNew).error().kind(),
-            ErrorKind::kAlreadyExists);
-  EXPECT_EQ(fs.Open("/d/dangling", OpenMode::kCreateNew).error().kind(),
-            ErrorKind::kAlreadyExists);
-  EXPECT_FALSE(fs.Exists("/d/nowhere"));
-  auto created = fs.Open("/d/b", OpenMode::kCreateNew);
-  ASSERT_TRUE(created.ok());
-  EXPECT_EQ(fs.Mode("/d/b"), 0600u);
-}
-
 TEST(FakeFileSystemTest, ChecksPermissionsUnlessRoot) {
   FakeFileSystem fs;
   fs.AddFile("/d/ro", "x", 0444);
@@ -133,27 +73,6 @@ TEST(FakeFileSystemTest, CatchesASecondLockOnOneFile) {
   EXPECT_TRUE(fs.Lock(second).ok());
   EXPECT_TRUE(fs.Close(second).ok());
   EXPECT_EQ(fs.OpenHandleCount(), 0u);
-}
-
-TEST(FakeFileSystemTest, ReadsWritesAndCopiesLikeTheKernel) {
-  FakeFileSystem fs;
-  fs.AddFile("/d/a", "abc");
-  const FileHandle source = *fs.Open("/d/a", OpenMode::kRead);
-  const auto target = *fs.CreateUnique("/d", "t");
-  EXPECT_EQ(target.path, "/d/t000001");
-
-  char buffer[2];
-  EXPECT_EQ(*fs.Read(source, buffer), 2u);
-  EXPECT_EQ(*fs.ReadAt(source, buffer, 0), 2u);
-  EXPECT_EQ(*fs.Read(source, buffer), 1u);
-  EXPECT_EQ(buffer[0], 'c');
-  ASSERT_TRUE(fs.WriteAt(target.handle, Bytes("z"), 2).ok());
-  EXPECT_EQ(fs.Contents(target.path), std::string("\0\0z", 3));
-  const Status copied = fs.CopyRange(source, 1, target.handle, 0, 5);
-  EXPECT_EQ(copied.error().kind(), ErrorKind::kEndOfFile);
-  EXPECT_EQ(fs.Contents(target.path), "bcz");
-  EXPECT_TRUE(fs.Close(source).ok());
-  EXPECT_TRUE(fs.Close(target.handle).ok());
 }
 
 TEST(FaultyFileSystemTest, FailsExactlyTheChosenCall) {

@@ -58,6 +58,11 @@ Expected<EntryInfo> FaultyFileSystem::Stat(const std::string& path) {
   return base_.Stat(path);
 }
 
+Expected<EntryInfo> FaultyFileSystem::StatEntry(const std::string& path) {
+  if (auto error = Fault("StatEntry", path)) return *error;
+  return base_.StatEntry(path);
+}
+
 Expected<EntryInfo> FaultyFileSystem::StatHandle(FileHandle file) {
   if (auto error = Fault("StatHandle", file)) return *error;
   return base_.StatHandle(file);
@@ -164,12 +169,21 @@ Expected<bool> FaultyFileSystem::TryLock(FileHandle file) {
   return base_.TryLock(file);
 }
 
-Status FaultyFileSystem::Replace(FileHandle replacement_file,
-                                 const std::string& replacement,
-                                 const std::string& target,
-                                 const FileId& expected, const Settle& settle) {
-  if (auto error = Fault("Replace", replacement)) return *error;
-  return base_.Replace(replacement_file, replacement, target, expected, settle);
+Status FaultyFileSystem::KeepAttributes(FileHandle file,
+                                        const std::string& target) {
+  if (auto error = Fault("KeepAttributes", target)) return *error;
+  return base_.KeepAttributes(file, target);
+}
+
+Status FaultyFileSystem::Place(FileHandle file, const std::string& name,
+                               const std::string& target) {
+  if (auto error = Fault("Place", target)) return *error;
+  return base_.Place(file, name, target);
+}
+
+Status FaultyFileSystem::SyncFolderOf(const std::string& path) {
+  if (auto error = Fault("SyncFolderOf", path)) return *error;
+  return base_.SyncFolderOf(path);
 }
 
 Status FaultyFileSystem::Remove(const std::string& path) {

@@ -35,11 +35,16 @@ class FaultyFileSystem : public FileSystem {
   // A failed call reports Error::FromErrno(code, the method's name in lower
   // case, the path it names or the path its handle was opened with). A
   // failed MayWrite answers false; a failed Close still closes the handle.
+  FileSystemCapabilities capabilities() const override {
+    return base_.capabilities();
+  }
   Expected<EntryInfo> Stat(const std::string& path) override;
+  Expected<EntryInfo> StatEntry(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
   Expected<std::optional<EntryInfo>> StatTrusted(
       const std::string& path) override;
+  void EndTrustedWalk() override { base_.EndTrustedWalk(); }
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
@@ -63,11 +68,11 @@ class FaultyFileSystem : public FileSystem {
   Status Sync(FileHandle file) override;
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
-  // Names the replacement when it fails.
-  bool ReplacesOpenFiles() const override { return base_.ReplacesOpenFiles(); }
-  Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected,
-                 const Settle& settle) override;
+  // Names the target when it fails.
+  Status KeepAttributes(FileHandle file, const std::string& target) override;
+  Status Place(FileHandle file, const std::string& name,
+               const std::string& target) override;
+  Status SyncFolderOf(const std::string& path) override;
   Status Remove(const std::string& path) override;
 
  private:

@@ -90,6 +90,19 @@ int OpenFlags(OpenMode mode) {
 
 }  // namespace
 
+bool PosixFileSystem::NamesOpenFiles() {
+  static const bool named = ::access("/proc/self/fd", X_OK) == 0;
+  return named;
+}
+
+FileSystemCapabilities PosixFileSystem::capabilities() const {
+  FileSystemCapabilities can;
+  can.paths = PathSyntax::Posix();
+  can.names_open_files = NamesOpenFiles();
+  can.holds_folders = NamesOpenFiles();
+  return can;
+}
+
 Expected<EntryInfo> PosixFileSystem::Stat(const std::string& path) {
   struct stat st;
   if (::stat(Anchored(path).c_str(), &st) == 0)
@@ -100,6 +113,22 @@ Expected<EntryInfo> PosixFileSystem::Stat(const std::string& path) {
     return EntryInfo{};
   }
   return ErrnoError("look up", path);
+}
+
+Expected<EntryInfo> PosixFileSystem::StatEntry(const std::string& path) {
+  struct stat st;
+  if (::lstat(Anchored(path).c_str(), &st) != 0) {
+    if (errno == ENOENT || errno == ENOTDIR || errno == ENAMETOOLONG) {
+      return EntryInfo{};
+    }
+    return ErrnoError("look up", path);
+  }
+  EntryInfo info = ToEntryInfo(st, IsHiddenName(path));
+  if (S_ISLNK(st.st_mode)) {
+    info.kind = EntryKind::kLink;
+    info.system = false;
+  }
+  return info;
 }
 
 Expected<EntryInfo> PosixFileSystem::StatHandle(FileHandle file) {
@@ -204,15 +233,19 @@ Expected<std::optional<EntryInfo>> PosixFileSystem::StatTrusted(
   return std::optional<EntryInfo>(ToEntryInfo(st, IsHiddenName(path)));
 }
 
+void PosixFileSystem::EndTrustedWalk() {
+  std::lock_guard lock(mutex_);
+  trusted_ = TrustedFolder();
+}
+
 void PosixFileSystem::HoldTrustedFolder(HeldFolder folder,
                                         const std::string& asked,
                                         const std::string& folder_path,
                                         const std::string& resolved) {
   // Names in the folder are reached through its handle under /proc; where
   // there is no /proc they go by path, as they always did.
-  static const bool named_handles = ::access("/proc/self/fd", X_OK) == 0;
   std::lock_guard lock(mutex_);
-  trusted_.folder = named_handles ? std::move(folder) : HeldFolder();
+  trusted_.folder = NamesOpenFiles() ? std::move(folder) : HeldFolder();
   trusted_.path = folder_path.empty() ? "/" : folder_path;
   trusted_.asked = asked;
   trusted_.resolved = resolved;
@@ -559,93 +592,24 @@ Status PosixFileSystem::SyncDirectory(const std::string& directory) {
   return synced.ok() ? closed : synced;
 }
 
-Status PosixFileSystem::CopyIntoPlace(FileHandle source,
-                                      const std::string& replacement,
-                                      const std::string& target,
-                                      const struct stat& like) {
-  struct stat source_info;
-  if (::fstat(source, &source_info) != 0) {
-    return NamedError(errno, "stat", source);
-  }
-  const PathSyntax paths = PathSyntax::Posix();
-  // Appended in place: GCC 12 at -O3 takes `"." + std::string(...)` for an
-  // overlapping copy (-Wrestrict).
-  std::string prefix = ".";
-  prefix.append(paths.BaseName(target).substr(0, 200)).append(".korvik-");
-  auto created = CreateUnique(Anchored(paths.DirectoryOf(target)), prefix);
-  if (!created.ok()) return created.status();
-  ScopedFile copy(*this, created->handle);
-  Status done = CopyRange(source, 0, copy.get(), 0,
-                          static_cast<std::uint64_t>(source_info.st_size));
-  if (done.ok()) done = CopyAttributes(copy.get(), target, like);
-  if (done.ok()) done = Sync(copy.get());
-  if (done.ok()) done = copy.Close();
-  if (done.ok() &&
-      ::rename(created->path.c_str(), Anchored(target).c_str()) != 0) {
-    done = ErrnoError("rename to '" + target + "' from", created->path);
-  }
-  if (!done.ok()) {
-    ::unlink(created->path.c_str());
-    return done;
-  }
-  (void)Remove(replacement);
-  return Status::Ok();
-}
-
-Status PosixFileSystem::Replace(FileHandle replacement_file,
-                                const std::string& replacement,
-                                const std::string& target,
-                                const FileId& expected, const Settle& settle) {
-  const std::string anchored = Anchored(target);
+Status PosixFileSystem::KeepAttributes(FileHandle file,
+                                       const std::string& target) {
   struct stat like;
-  if (::lstat(anchored.c_str(), &like) != 0) {
+  if (::lstat(Anchored(target).c_str(), &like) != 0) {
     return ErrnoError("look up", target);
   }
-  if (!S_ISREG(like.st_mode) || FileId{like.st_dev, like.st_ino} != expected) {
-    return ReplacedMeanwhile(target);
-  }
-  struct stat held;
-  if (::fstat(replacement_file, &held) != 0) {
-    return NamedError(errno, "stat", replacement_file);
-  }
-  const std::string handle_name =
-      "/proc/self/fd/" + std::to_string(replacement_file);
-  const bool named_handle = ::access(handle_name.c_str(), F_OK) == 0;
-  if (!named_handle) {
-    // By its name only: it must still lead to the file written.
-    struct stat named;
-    if (::lstat(replacement.c_str(), &named) != 0) {
-      return ErrnoError("look up", replacement);
-    }
-    if (named.st_dev != held.st_dev || named.st_ino != held.st_ino) {
-      return ReplacedMeanwhile(replacement);
-    }
-  }
-  if (Status kept = CopyAttributes(replacement_file, target, like);
-      !kept.ok()) {
-    return kept;
-  }
-  if (Status synced = Sync(replacement_file); !synced.ok()) return synced;
-  if (Status settled = SettleReplacement(*this, settle, replacement_file);
-      !settled.ok()) {
-    return settled;
-  }
-  Status placed = named_handle ? LinkIntoPlace(replacement_file, handle_name,
-                                               replacement, target)
-                               : RenameIntoPlace(replacement, target);
-  // A copy across file systems is another file: nothing more goes into it.
-  const bool copied = !placed.ok() && placed.error().native_code() == EXDEV;
-  if (copied) {
-    placed = CopyIntoPlace(replacement_file, replacement, target, like);
-  }
-  if (!placed.ok()) return placed;
-  if (Status settled = copied
-                           ? Status::Ok()
-                           : SettleReplacement(*this, settle, replacement_file);
-      !settled.ok()) {
-    return settled;
-  }
-  return SyncDirectory(PathSyntax::Posix().DirectoryOf(target));
+  return CopyAttributes(file, target, like);
+}
+
+Status PosixFileSystem::Place(FileHandle file, const std::string& name,
+                              const std::string& target) {
+  const std::string handle_name = "/proc/self/fd/" + std::to_string(file);
+  if (NamesOpenFiles()) return LinkIntoPlace(file, handle_name, name, target);
+  return RenameIntoPlace(name, target);
+}
+
+Status PosixFileSystem::SyncFolderOf(const std::string& path) {
+  return SyncDirectory(PathSyntax::Posix().DirectoryOf(path));
 }
 
 Status PosixFileSystem::RenameIntoPlace(const std::string& replacement,

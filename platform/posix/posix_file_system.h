@@ -19,11 +19,14 @@ class PosixFileSystem : public FileSystem {
   PosixFileSystem(const PosixFileSystem&) = delete;
   PosixFileSystem& operator=(const PosixFileSystem&) = delete;
 
+  FileSystemCapabilities capabilities() const override;
   Expected<EntryInfo> Stat(const std::string& path) override;
+  Expected<EntryInfo> StatEntry(const std::string& path) override;
   Expected<EntryInfo> StatHandle(FileHandle file) override;
   Expected<std::string> RealPath(const std::string& path) override;
   Expected<std::optional<EntryInfo>> StatTrusted(
       const std::string& path) override;
+  void EndTrustedWalk() override;
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   Expected<UniqueFile> CreateUnique(const std::string& directory,
@@ -46,13 +49,15 @@ class PosixFileSystem : public FileSystem {
                  std::uint64_t length) override;
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
-  bool ReplacesOpenFiles() const override { return true; }
-  Status Replace(FileHandle replacement_file, const std::string& replacement,
-                 const std::string& target, const FileId& expected,
-                 const Settle& settle) override;
+  Status KeepAttributes(FileHandle file, const std::string& target) override;
+  Status Place(FileHandle file, const std::string& name,
+               const std::string& target) override;
+  Status SyncFolderOf(const std::string& path) override;
   Status Remove(const std::string& path) override;
 
  private:
+  // Determines whether open files are named under /proc.
+  static bool NamesOpenFiles();
   // A descriptor closed when it goes out of scope.
   struct HeldFolder {
     explicit HeldFolder(int descriptor = -1) : fd(descriptor) {}
@@ -89,10 +94,6 @@ class PosixFileSystem : public FileSystem {
   // describes; fails where any of them cannot be kept.
   Status CopyAttributes(FileHandle file, const std::string& target,
                         const struct stat& like);
-  // Puts a copy of `replacement` beside `target`, then in its place: for a
-  // replacement on another file system than the target.
-  Status CopyIntoPlace(FileHandle source, const std::string& replacement,
-                       const std::string& target, const struct stat& like);
   // Renames `replacement` to `target`: where open files have no names.
   Status RenameIntoPlace(const std::string& replacement,
                          const std::string& target);

@@ -85,6 +85,13 @@ Error ErrorFromCode(DWORD code, std::string_view action,
   return Error(KindOfCode(code), std::move(text), static_cast<int>(code));
 }
 
+bool NamesNothing(DWORD code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
+         code == ERROR_INVALID_NAME || code == ERROR_BAD_NETPATH ||
+         code == ERROR_BAD_PATHNAME || code == ERROR_FILENAME_EXCED_RANGE ||
+         code == ERROR_INVALID_DRIVE || code == ERROR_DIRECTORY;
+}
+
 Error LastError(std::string_view action, std::string_view path) {
   return ErrorFromCode(::GetLastError(), action, path);
 }

@@ -22,6 +22,9 @@ Error ErrorFromCode(DWORD code, std::string_view action, std::string_view path);
 // Returns the error for GetLastError().
 Error LastError(std::string_view action, std::string_view path);
 
+// Determines whether the error `code` means that a name leads nowhere.
+bool NamesNothing(DWORD code);
+
 // Calls a Win32 function that fills a wide buffer and answers the length it
 // needs (with or without the terminating zero): grows the buffer until it
 // fits. Returns the empty text where `fill` answers 0.

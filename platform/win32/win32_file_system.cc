@@ -1,7 +1,12 @@
 #include "platform/win32/win32_file_system.h"
 
+#include <aclapi.h>
+
 #include <algorithm>
+#include <cstring>
+#include <memory>
 #include <random>
+#include <vector>
 
 #include "platform/win32/wide.h"
 
@@ -10,6 +15,7 @@ namespace {
 
 using win32::ErrorFromCode;
 using win32::LastError;
+using win32::NamesNothing;
 using win32::Widen;
 
 constexpr DWORD kShareAll =
@@ -42,12 +48,27 @@ bool HasWildcards(const std::string& path) {
   return path.find_first_of("*?") != std::string::npos;
 }
 
-// Errors that mean a name leads nowhere.
-bool NamesNothing(DWORD code) {
-  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND ||
-         code == ERROR_INVALID_NAME || code == ERROR_BAD_NETPATH ||
-         code == ERROR_BAD_PATHNAME || code == ERROR_FILENAME_EXCED_RANGE ||
-         code == ERROR_INVALID_DRIVE || code == ERROR_DIRECTORY;
+std::wstring FullPath(const std::string& path) {
+  const std::wstring wide = Widen(path);
+  std::wstring full = win32::FillBuffer([&](wchar_t* buffer, DWORD size) {
+    return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
+  });
+  return full.empty() ? wide : full;
+}
+
+// Returns `told`, the volume serial a handle told, or where it told none
+// (Wine's, for files it created) the serial of the volume `path` lies on.
+DWORD VolumeSerial(DWORD told, std::string_view path) {
+  if (told != 0) return told;
+  const std::wstring full = FullPath(std::string(path));
+  std::wstring root(full.size() + 1, L'\0');
+  DWORD serial = 0;
+  if (::GetVolumePathNameW(full.c_str(), root.data(),
+                           static_cast<DWORD>(root.size()))) {
+    (void)::GetVolumeInformationW(root.c_str(), nullptr, 0, &serial, nullptr,
+                                  nullptr, nullptr, 0);
+  }
+  return serial;
 }
 
 Expected<EntryInfo> Describe(HANDLE handle, std::string_view path) {
@@ -69,7 +90,7 @@ Expected<EntryInfo> Describe(HANDLE handle, std::string_view path) {
   info.size = (std::uint64_t{file.nFileSizeHigh} << 32) | file.nFileSizeLow;
   info.links = file.nNumberOfLinks;
   info.id =
-      FileId{file.dwVolumeSerialNumber,
+      FileId{VolumeSerial(file.dwVolumeSerialNumber, path),
              (std::uint64_t{file.nFileIndexHigh} << 32) | file.nFileIndexLow};
   info.modified_ns = ToNanoseconds(file.ftLastWriteTime);
   FILE_BASIC_INFO basic;
@@ -94,19 +115,45 @@ OVERLAPPED At(std::uint64_t offset) {
   return overlapped;
 }
 
-std::wstring FullPath(const std::string& path) {
-  const std::wstring wide = Widen(path);
-  std::wstring full = win32::FillBuffer([&](wchar_t* buffer, DWORD size) {
-    return ::GetFullPathNameW(wide.c_str(), size, buffer, nullptr);
-  });
-  return full.empty() ? wide : full;
-}
-
 // Removes the "\\?\" that GetFinalPathNameByHandleW puts in front.
 std::wstring WithoutLongPrefix(std::wstring path) {
   if (path.starts_with(L"\\\\?\\UNC\\")) return L"\\" + path.substr(7);
   if (path.starts_with(L"\\\\?\\")) return path.substr(4);
   return path;
+}
+
+// Determines whether the file open as `handle` has the access list `like`
+// already, as a file made in its target's folder mostly has.
+bool SameAccessList(HANDLE handle, const ACL* like) {
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (::GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                        nullptr, nullptr, &access, nullptr,
+                        &descriptor) != ERROR_SUCCESS) {
+    return false;
+  }
+  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
+                                                                &::LocalFree);
+  if (access == nullptr || like == nullptr) return access == like;
+  return access->AclSize == like->AclSize &&
+         std::memcmp(access, like, access->AclSize) == 0;
+}
+
+// Determines whether a run may append to the file open as `handle`: in a
+// folder that others may write, a file with further names or another owner
+// may have been put there to catch its appends.
+bool MayAppendTo(const std::string& path, HANDLE handle,
+                 const BY_HANDLE_FILE_INFORMATION& file) {
+  if (file.nNumberOfLinks <= 1 && win32::OwnedByTrustedUser(handle)) {
+    return true;
+  }
+  const HANDLE folder = ::CreateFileW(
+      Widen(PathSyntax::Windows().DirectoryOf(path)).c_str(), READ_CONTROL,
+      kShareAll, nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (folder == INVALID_HANDLE_VALUE) return false;
+  const bool shared = win32::OthersMayAddFiles(folder);
+  ::CloseHandle(folder);
+  return !shared;
 }
 
 }  // namespace
@@ -128,6 +175,28 @@ const Win32FileSystem::OpenFile* Win32FileSystem::Find(FileHandle file) {
   return found == files_.end() ? nullptr : &found->second;
 }
 
+HANDLE Win32FileSystem::Reopen(const OpenFile& file, DWORD access) {
+  HANDLE again = ::ReOpenFile(file.handle, access, kShareAll, 0);
+  if (again != INVALID_HANDLE_VALUE) return again;
+  // Where the system cannot, by name: the file the name leads to must be
+  // the one held.
+  again = ::CreateFileW(Widen(file.path).c_str(), access, kShareAll, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+  if (again == INVALID_HANDLE_VALUE) return again;
+  BY_HANDLE_FILE_INFORMATION held;
+  BY_HANDLE_FILE_INFORMATION named;
+  if (::GetFileInformationByHandle(file.handle, &held) &&
+      ::GetFileInformationByHandle(again, &named) &&
+      held.dwVolumeSerialNumber == named.dwVolumeSerialNumber &&
+      held.nFileIndexHigh == named.nFileIndexHigh &&
+      held.nFileIndexLow == named.nFileIndexLow) {
+    return again;
+  }
+  ::CloseHandle(again);
+  ::SetLastError(ERROR_FILE_NOT_FOUND);
+  return INVALID_HANDLE_VALUE;
+}
+
 Error Win32FileSystem::BadHandle(std::string_view action) {
   return ErrorFromCode(ERROR_INVALID_HANDLE, action, "?");
 }
@@ -145,6 +214,37 @@ Expected<EntryInfo> Win32FileSystem::Stat(const std::string& path) {
   return info;
 }
 
+FileSystemCapabilities Win32FileSystem::capabilities() const {
+  FileSystemCapabilities can;
+  can.paths = PathSyntax::Windows();
+  can.replaces_open_files = false;
+  can.names_open_files = false;
+  can.tells_owners = false;
+  can.hold_pins_folders = true;
+  return can;
+}
+
+Expected<EntryInfo> Win32FileSystem::StatEntry(const std::string& path) {
+  if (path.empty() || HasWildcards(path)) return EntryInfo{};
+  const HANDLE handle = ::CreateFileW(
+      Widen(path).c_str(), FILE_READ_ATTRIBUTES, kShareAll, nullptr,
+      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+      nullptr);
+  if (handle == INVALID_HANDLE_VALUE) {
+    const DWORD code = ::GetLastError();
+    if (NamesNothing(code)) return EntryInfo{};
+    return ErrorFromCode(code, "look up", path);
+  }
+  auto info = Describe(handle, path);
+  BY_HANDLE_FILE_INFORMATION file;
+  if (info.ok() && ::GetFileInformationByHandle(handle, &file) &&
+      win32::IsLink(handle, file.dwFileAttributes)) {
+    info->kind = EntryKind::kLink;
+  }
+  ::CloseHandle(handle);
+  return info;
+}
+
 Expected<EntryInfo> Win32FileSystem::StatHandle(FileHandle file) {
   const OpenFile* open = Find(file);
   if (open == nullptr) return BadHandle("look up");
@@ -152,6 +252,12 @@ Expected<EntryInfo> Win32FileSystem::StatHandle(FileHandle file) {
 }
 
 Expected<std::string> Win32FileSystem::RealPath(const std::string& path) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!trusted_asked_.empty() && path == trusted_asked_) {
+      return trusted_resolved_;
+    }
+  }
   if (HasWildcards(path)) {
     return ErrorFromCode(ERROR_INVALID_NAME, "resolve", path);
   }
@@ -169,10 +275,30 @@ Expected<std::string> Win32FileSystem::RealPath(const std::string& path) {
 
 Expected<std::optional<EntryInfo>> Win32FileSystem::StatTrusted(
     const std::string& path) {
-  // Only administrators (and developer mode) may make symbolic links.
-  auto info = Stat(path);
+  if (path.empty() || HasWildcards(path)) {
+    return std::optional<EntryInfo>(EntryInfo{});
+  }
+  win32::HeldFolders held;
+  auto end = win32::WalkTrusted(FullPath(path), held);
+  if (!end.ok()) return end.error();
+  if (end->untrusted) return std::optional<EntryInfo>();
+  if (end->entry == INVALID_HANDLE_VALUE) {
+    return std::optional<EntryInfo>(EntryInfo{});
+  }
+  auto info = Describe(end->entry, path);
+  ::CloseHandle(end->entry);
   if (!info.ok()) return info.error();
+  std::lock_guard lock(mutex_);
+  trusted_ = std::move(held);
+  trusted_asked_ = path;
+  trusted_resolved_ = win32::Narrow(end->path);
   return std::optional<EntryInfo>(*info);
+}
+
+void Win32FileSystem::EndTrustedWalk() {
+  std::lock_guard lock(mutex_);
+  trusted_.Release();
+  trusted_asked_.clear();
 }
 
 bool Win32FileSystem::MayWrite(const std::string& path) {
@@ -212,7 +338,7 @@ Expected<FileHandle> Win32FileSystem::Open(const std::string& path,
       break;
     case OpenMode::kAppend:
       // Without FILE_WRITE_DATA every write goes to the end of the file.
-      access = FILE_APPEND_DATA | SYNCHRONIZE;
+      access = FILE_APPEND_DATA | SYNCHRONIZE | READ_CONTROL;
       break;
   }
   const HANDLE handle = ::CreateFileW(Widen(path).c_str(), access, kShareAll,
@@ -228,6 +354,13 @@ Expected<FileHandle> Win32FileSystem::Open(const std::string& path,
     ::CloseHandle(handle);
     return Error(ErrorKind::kAccessDenied,
                  "open '" + path + "': not a regular file");
+  }
+  if (mode == OpenMode::kAppend && !MayAppendTo(path, handle, file)) {
+    ::CloseHandle(handle);
+    return Error(ErrorKind::kAccessDenied,
+                 "'" + path +
+                     "' has further names or another owner, in a folder "
+                     "that others may write: not written");
   }
   return Remember(handle, path);
 }
@@ -399,44 +532,89 @@ Expected<bool> Win32FileSystem::TryLock(FileHandle file) {
   return LastError("lock", open->path);
 }
 
-Status Win32FileSystem::Replace(FileHandle replacement_file,
-                                const std::string& replacement,
-                                const std::string& target,
-                                const FileId& expected, const Settle& settle) {
-  auto now = Stat(target);
-  if (!now.ok()) return now.status();
-  if (now->kind != EntryKind::kRegular || now->id != expected) {
-    return ReplacedMeanwhile(target);
+Status Win32FileSystem::KeepAttributes(FileHandle file,
+                                       const std::string& target) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("keep the attributes of");
+  const std::wstring like = Widen(target);
+  // Read-only stays the target's own: Place refuses such a target.
+  constexpr DWORD kKept = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                          FILE_ATTRIBUTE_ARCHIVE |
+                          FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+  const DWORD attributes = ::GetFileAttributesW(like.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    return LastError("look up", target);
   }
-  auto held = StatHandle(replacement_file);
-  if (!held.ok()) return held.status();
-  auto named = Stat(replacement);
-  if (!named.ok()) return named.status();
-  if (named->id != held->id) return ReplacedMeanwhile(replacement);
-  if (Status flushed = Sync(replacement_file); !flushed.ok()) return flushed;
-  if (Status settled = SettleReplacement(*this, settle, replacement_file);
-      !settled.ok()) {
-    return settled;
+  FILE_BASIC_INFO basic{};  // times of 0 stay as they are
+  basic.FileAttributes =
+      (attributes & kKept) != 0 ? attributes & kKept : FILE_ATTRIBUTE_NORMAL;
+  if (!::SetFileInformationByHandle(open->handle, FileBasicInfo, &basic,
+                                    sizeof basic)) {
+    return LastError("keep the attributes of '" + target + "' in", open->path);
   }
-  const std::wstring from = FullPath(replacement);
+  // The target's access list, cut off from the folder's where it is.
+  PACL access = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  DWORD code = ::GetNamedSecurityInfoW(like.c_str(), SE_FILE_OBJECT,
+                                       DACL_SECURITY_INFORMATION, nullptr,
+                                       nullptr, &access, nullptr, &descriptor);
+  if (code != ERROR_SUCCESS) {
+    return ErrorFromCode(code, "read the access list of", target);
+  }
+  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
+                                                                &::LocalFree);
+  if (SameAccessList(open->handle, access)) return Status::Ok();
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  ::GetSecurityDescriptorControl(descriptor, &control, &revision);
+  const SECURITY_INFORMATION which =
+      DACL_SECURITY_INFORMATION | ((control & SE_DACL_PROTECTED) != 0
+                                       ? PROTECTED_DACL_SECURITY_INFORMATION
+                                       : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const HANDLE writer = Reopen(*open, WRITE_DAC);
+  if (writer == INVALID_HANDLE_VALUE) {
+    return LastError("keep the access list of '" + target + "' in", open->path);
+  }
+  code = ::SetSecurityInfo(writer, SE_FILE_OBJECT, which, nullptr, nullptr,
+                           access, nullptr);
+  ::CloseHandle(writer);
+  if (code != ERROR_SUCCESS) {
+    return ErrorFromCode(code, "keep the access list of '" + target + "' in",
+                         open->path);
+  }
+  return Status::Ok();
+}
+
+Status Win32FileSystem::Place(FileHandle file, const std::string& name,
+                              const std::string& target) {
+  const OpenFile* open = Find(file);
+  if (open == nullptr) return BadHandle("replace");
+  const std::string action = "replace '" + target + "' by";
+  // A read-only file is not replaced, as Windows itself refuses to.
   const std::wstring to = FullPath(target);
-  if (::ReplaceFileW(
-          to.c_str(), from.c_str(), nullptr,
-          REPLACEFILE_IGNORE_MERGE_ERRORS | REPLACEFILE_IGNORE_ACL_ERRORS,
-          nullptr, nullptr)) {
-    return Status::Ok();
+  const DWORD attributes = ::GetFileAttributesW(to.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES &&
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return ErrorFromCode(ERROR_ACCESS_DENIED, action, name);
   }
-  const DWORD replace_code = ::GetLastError();
-  // A read-only target stays as it is.
-  if (replace_code == ERROR_ACCESS_DENIED &&
-      (::GetFileAttributesW(to.c_str()) & FILE_ATTRIBUTE_READONLY) != 0) {
-    return ErrorFromCode(replace_code, "replace", target);
-  }
-  if (!::MoveFileExW(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED |
-                         MOVEFILE_WRITE_THROUGH)) {
-    return LastError("replace '" + target + "' by", replacement);
-  }
+  // The open file itself takes the target's name, in one step; across
+  // volumes the rename fails with ERROR_NOT_SAME_DEVICE.
+  const HANDLE mover = Reopen(*open, DELETE | SYNCHRONIZE);
+  if (mover == INVALID_HANDLE_VALUE) return LastError(action, name);
+  std::vector<char> buffer(sizeof(FILE_RENAME_INFO) +
+                           to.size() * sizeof(wchar_t));
+  auto* rename = reinterpret_cast<FILE_RENAME_INFO*>(buffer.data());
+  rename->ReplaceIfExists = TRUE;
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  std::copy(to.begin(), to.end(), rename->FileName);
+  const bool moved = ::SetFileInformationByHandle(
+      mover, FileRenameInfo, rename, static_cast<DWORD>(buffer.size()));
+  const DWORD code = ::GetLastError();
+  ::CloseHandle(mover);
+  if (!moved) return ErrorFromCode(code, action, name);
+  // The file's flush puts its new name in the volume's log too.
+  if (!::FlushFileBuffers(open->handle)) return LastError("flush", target);
   return Status::Ok();
 }
 

@@ -1,4 +1,5 @@
 // The Windows back end of the platform layer, on the real system (Wine).
+#include <aclapi.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -132,54 +133,6 @@ TEST_F(Win32FileSystemTest, NamesInAnyScript) {
   EXPECT_TRUE(files_.Close(*opened).ok());
 }
 
-TEST_F(Win32FileSystemTest, CreateNewRefusesATakenName) {
-  Write("a.txt", "mine");
-  auto taken = files_.Open(In("a.txt"), OpenMode::kCreateNew);
-  ASSERT_FALSE(taken.ok());
-  EXPECT_EQ(taken.error().kind(), ErrorKind::kAlreadyExists);
-  auto created = files_.Open(In("b.txt"), OpenMode::kCreateNew);
-  ASSERT_TRUE(created.ok());
-  // Shared: another handle reads and removes it while it is open.
-  EXPECT_TRUE(files_.WriteAt(*created, std::string("xy"), 4).ok());
-  auto reader = files_.Open(In("b.txt"), OpenMode::kRead);
-  ASSERT_TRUE(reader.ok());
-  EXPECT_EQ(files_.StatHandle(*reader)->size, 6u);
-  EXPECT_TRUE(files_.Close(*reader).ok());
-  EXPECT_TRUE(files_.Remove(In("b.txt")).ok());
-  EXPECT_TRUE(files_.Close(*created).ok());
-}
-
-TEST_F(Win32FileSystemTest, ReplacePutsTheNewContentInPlace) {
-  Write("a.txt", "old");
-  Write("b.txt", "new");
-  // The caller holds the replacement open and locked; the target, which
-  // Windows does not replace while it is open, it has closed.
-  EXPECT_FALSE(files_.ReplacesOpenFiles());
-  auto held = files_.Open(In("b.txt"), OpenMode::kReadWrite);
-  ASSERT_TRUE(held.ok());
-  ASSERT_TRUE(files_.Lock(*held).ok());
-  auto target = files_.Open(In("a.txt"), OpenMode::kReadWrite);
-  ASSERT_TRUE(target.ok());
-  auto locked = files_.TryLock(*target);
-  EXPECT_TRUE(locked.ok() && *locked);
-  const FileId target_id = files_.StatHandle(*target)->id;
-  EXPECT_TRUE(files_.Close(*target).ok());
-  // Not where the name leads elsewhere by now.
-  EXPECT_FALSE(
-      files_.Replace(*held, In("b.txt"), In("a.txt"), FileId{}, {}).ok());
-  Status replaced =
-      files_.Replace(*held, In("b.txt"), In("a.txt"), target_id, {});
-  ASSERT_TRUE(replaced.ok()) << replaced.error().description();
-  // The file in place now takes further bytes at its end.
-  EXPECT_TRUE(files_.WriteAtEnd(*held, std::string("er")).ok());
-  EXPECT_TRUE(files_.Close(*held).ok());
-  std::ifstream in(std::filesystem::path(Widen(In("a.txt"))));
-  std::string content;
-  in >> content;
-  EXPECT_EQ(content, "newer");
-  EXPECT_EQ(files_.Stat(In("b.txt"))->kind, EntryKind::kMissing);
-}
-
 TEST_F(Win32FileSystemTest, ReadOnlyFilesAreNotWritten) {
   Write("read-only.txt", "keep");
   Write("b.txt", "new");
@@ -195,6 +148,31 @@ TEST_F(Win32FileSystemTest, ReadOnlyFilesAreNotWritten) {
                    .ok());
   EXPECT_TRUE(files_.Close(*held).ok());
   EXPECT_EQ(files_.Stat(In("read-only.txt"))->size, 4u);
+}
+
+TEST_F(Win32FileSystemTest, APlantedRunLogInASharedFolderIsNotAppendedTo) {
+  Write("a.txt", "keep");
+  ASSERT_TRUE(::CreateHardLinkW(Widen(In("b.txt")).c_str(),
+                                Widen(In("a.txt")).c_str(), nullptr));
+  auto own = files_.Open(In("b.txt"), OpenMode::kAppend);
+  ASSERT_TRUE(own.ok()) << own.error().description();
+  EXPECT_TRUE(files_.Close(*own).ok());
+  // Everybody may put files in the folder now.
+  EXPLICIT_ACCESS_W everybody{};
+  wchar_t name[] = L"EVERYONE";
+  ::BuildExplicitAccessWithNameW(&everybody, name, GENERIC_ALL, SET_ACCESS,
+                                 SUB_CONTAINERS_AND_OBJECTS_INHERIT);
+  PACL access = nullptr;
+  ASSERT_EQ(::SetEntriesInAclW(1, &everybody, nullptr, &access), ERROR_SUCCESS);
+  std::wstring folder = Widen(folder_);
+  const DWORD shared = ::SetNamedSecurityInfoW(
+      folder.data(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+      nullptr, access, nullptr);
+  ::LocalFree(access);
+  ASSERT_EQ(shared, static_cast<DWORD>(ERROR_SUCCESS));
+  auto planted = files_.Open(In("b.txt"), OpenMode::kAppend);
+  EXPECT_FALSE(planted.ok());
+  EXPECT_EQ(files_.Stat(In("a.txt"))->size, 4u);
 }
 
 TEST_F(Win32FileSystemTest, PositionsBeyondFourGibibytes) {
