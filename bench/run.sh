@@ -144,9 +144,10 @@ timed() {
     local name=$1 rounds=$2 runs=$3 round
     shift 3
     for ((round = 0; round < rounds; round++)); do
-        hyperfine -N --style none --runs "$runs" \
-            --export-json "$results/$name.$round.json" "$@" >/dev/null ||
-            die "hyperfine failed on case $name"
+        # Its warnings about outliers go to the log: the medians bear them.
+        hyperfine -N --style none --runs "$runs" --export-json "$results/$name.$round.json" \
+            "$@" >/dev/null 2>>"$results/hyperfine.log" ||
+            die "hyperfine failed on case $name: $(tail -n 5 "$results/hyperfine.log")"
         "${after_round[@]}"
     done
 }
