@@ -39,7 +39,10 @@ Expected<Rewritten> SealSession::Rewrite(const std::string& file_name,
                                          RewriteStrategy strategy) {
   auto rewritten =
       RewriteHeldFile(services_, route_, lock_, memo_, file_name, strategy);
-  if (hold_ == SealHold::kForTheRewrite) lock_.Release();
+  if (hold_ == SealHold::kForTheRewrite) {
+    lock_.Release();
+    services_.files.EndTrustedWalk();
+  }
   return rewritten;
 }
 
@@ -119,8 +122,10 @@ Status SealSession::AppendTrailer(const std::string& file_name,
 }
 
 void SealSession::End() {
-  // Every handle and lock the seal took goes with the lock.
+  // Every handle and lock the seal took goes with the lock; the folders the
+  // walk held (on Windows none of them can be renamed meanwhile) go too.
   lock_.Release();
+  services_.files.EndTrustedWalk();
   memo_ = CleanFileMemo();
 }
 

@@ -60,7 +60,8 @@ class SealSession {
   Status AppendTrailer(const std::string& file_name, const std::string& hash);
 
   // Lets go of everything the session holds: the data file's handle and
-  // lock, and what it learned. The steps afterwards start afresh.
+  // lock, the folders its walk held, and what it learned. The steps afterwards
+  // start afresh.
   void End();
 
  private:

@@ -100,6 +100,7 @@ Expected<std::string> FakeFileSystem::RealPath(const std::string& path) {
 
 Expected<std::optional<EntryInfo>> FakeFileSystem::StatTrusted(
     const std::string& path) {
+  walk_held_ = true;
   const Lookup found = Resolve(path, true);
   // The administrator's links are trusted too.
   if (found.foreign_link) return std::optional<EntryInfo>();

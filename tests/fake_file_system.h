@@ -30,7 +30,7 @@ class FakeFileSystem : public FileSystem {
   Expected<std::string> RealPath(const std::string& path) override;
   Expected<std::optional<EntryInfo>> StatTrusted(
       const std::string& path) override;
-  void EndTrustedWalk() override {}
+  void EndTrustedWalk() override { walk_held_ = false; }
   bool MayWrite(const std::string& path) override;
   Expected<FileHandle> Open(const std::string& path, OpenMode mode) override;
   // Names the file `prefix` followed by the first free number of six
@@ -96,6 +96,9 @@ class FakeFileSystem : public FileSystem {
   // Returns the names of all regular files, sorted.
   std::vector<std::string> Files() const;
   std::size_t OpenHandleCount() const { return handles_.size(); }
+  // Determines whether a StatTrusted walk holds its folders still, not yet
+  // let go by EndTrustedWalk.
+  bool HoldsAWalk() const { return walk_held_; }
   // Returns lines such as "Open /d/a.txt" or "Place /d/t000001 /d/a.txt",
   // one for each call of Open, CreateUnique, Write, WriteAt, Truncate,
   // Place, Rename, Remove, Lock, Sync and CopyRange, failed ones too,
@@ -167,6 +170,7 @@ class FakeFileSystem : public FileSystem {
   bool root_ = false;
   std::uint64_t next_inode_ = 1;
   FileHandle next_handle_ = 3;  // after the standard streams, like the kernel
+  bool walk_held_ = false;
 };
 
 }  // namespace korvik

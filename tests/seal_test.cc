@@ -110,7 +110,7 @@ TEST_F(SealTest, AnotherHoldersLockIsWaitedForOnlyAWhile) {
 
 // A seal holds its file from the rewrite until the session ends; a hash
 // alone holds it for its rewrite only.
-TEST_F(SealTest, TheFileIsHeldFromTheRewriteUntilTheSessionEnds) {
+TEST_F(SealTest, TheFileAndItsFolderAreHeldFromTheRewriteUntilTheSessionEnds) {
   files_.AddFile(kData, "a\r\n");
   auto held_by_another = [&] {
     const FileHandle mine = *files_.Open(kData, OpenMode::kRead);
@@ -123,13 +123,16 @@ TEST_F(SealTest, TheFileIsHeldFromTheRewriteUntilTheSessionEnds) {
   SealSession seal(world_.services);
   ASSERT_TRUE(GenerateHash(seal, name, hash, message_)) << message_;
   EXPECT_TRUE(held_by_another());
+  EXPECT_TRUE(files_.HoldsAWalk());
   seal.End();
   EXPECT_FALSE(held_by_another());
+  EXPECT_FALSE(files_.HoldsAWalk());
   EXPECT_EQ(files_.OpenHandleCount(), 0u);
 
   SealSession hash_only(world_.services, {.hold = SealHold::kForTheRewrite});
   ASSERT_TRUE(GenerateHash(hash_only, name, hash, message_)) << message_;
   EXPECT_FALSE(held_by_another());
+  EXPECT_FALSE(files_.HoldsAWalk());
   EXPECT_EQ(files_.OpenHandleCount(), 0u);
 }
 
