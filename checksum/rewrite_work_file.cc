@@ -13,8 +13,12 @@ namespace {
 // Another run may remove the work file between our open and our lock; past
 // this many such turns something else is at play.
 constexpr int kWorkFileAttempts = 100;
-// A write begun on the old data file just before the new one took its place
-// lands within this time, and is carried over.
+// How long the second look waits for writers that opened the old data file
+// before the new one took its place to let it go; what they wrote is
+// carried over.
+constexpr std::chrono::milliseconds kWritersWait{500};
+// Where the system cannot tell who holds the old file, a write begun on it
+// just before the new one took its place lands within this time.
 constexpr std::chrono::milliseconds kWritesInFlight{2};
 // How long a run waits for another run to take its work file, once open to
 // others, into the data file's place.
@@ -167,7 +171,9 @@ Status RewriteWorkFile::Fill(FileHandle data, DigestSink& digest,
 
 Expected<bool> RewriteWorkFile::CarryOver(FileHandle data, DigestSink& digest) {
   // The second look, once the new file is in place.
-  if (looked_) std::this_thread::sleep_for(kWritesInFlight);
+  if (looked_ && !files_.AwaitSoleHandle(data, kWritersWait)) {
+    std::this_thread::sleep_for(kWritesInFlight);
+  }
   looked_ = true;
   bool carried = false;
   for (;;) {

@@ -3,6 +3,7 @@
 // file system and inject failures into any call.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -104,6 +105,9 @@ struct FileSystemCapabilities {
   // (Windows), `hold_pins_folders` says so.
   bool holds_folders = true;
   bool hold_pins_folders = false;
+  // AwaitSoleHandle tells when no other handle is open on a file; elsewhere
+  // it always answers false.
+  bool tells_sole_handle = false;
 };
 
 // An open file as the file system numbers it.
@@ -191,6 +195,14 @@ class FileSystem {
   // for. Does nothing where the system offers no such call.
   virtual void StartSync(FileHandle /*file*/, std::uint64_t /*offset*/,
                          std::uint64_t /*length*/) {}
+  // Waits at most `within` until the handle is the only one open on its
+  // file, in this process or any other: a file that has lost its last name
+  // then takes no more writes. Returns false where others still hold it,
+  // or where the system cannot tell.
+  virtual bool AwaitSoleHandle(FileHandle /*file*/,
+                               std::chrono::milliseconds /*within*/) {
+    return false;
+  }
   // Waits for an exclusive lock on the whole file, released when the
   // handle closes. The lock keeps no other handle from reading or writing.
   virtual Status Lock(FileHandle file) = 0;

@@ -66,6 +66,10 @@ class FaultyFileSystem : public FileSystem {
                    std::uint64_t length) override;
   Status Truncate(FileHandle file, std::uint64_t length) override;
   Status Sync(FileHandle file) override;
+  bool AwaitSoleHandle(FileHandle file,
+                       std::chrono::milliseconds within) override {
+    return base_.AwaitSoleHandle(file, within);
+  }
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
   // Names the target when it fails.

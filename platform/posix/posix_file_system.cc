@@ -8,13 +8,16 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <deque>
 #include <memory>
 #include <mutex>
 #include <random>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "platform/path.h"
@@ -100,6 +103,7 @@ FileSystemCapabilities PosixFileSystem::capabilities() const {
   can.paths = PathSyntax::Posix();
   can.names_open_files = NamesOpenFiles();
   can.holds_folders = NamesOpenFiles();
+  can.tells_sole_handle = true;
   return can;
 }
 
@@ -464,6 +468,26 @@ void PosixFileSystem::StartSync(FileHandle file, std::uint64_t offset,
   // Only a hint: the Sync that follows reports any failure.
   (void)::sync_file_range(file, static_cast<off_t>(offset),
                           static_cast<off_t>(length), SYNC_FILE_RANGE_WRITE);
+}
+
+bool PosixFileSystem::AwaitSoleHandle(FileHandle file,
+                                      std::chrono::milliseconds within) {
+  // The kernel grants a write lease only while no other open of the file
+  // exists. Its break would be told by SIGURG, which is ignored unless
+  // asked for, rather than by SIGIO, which ends the process; the lease is
+  // let go at once anyway.
+  if (::fcntl(file, F_SETSIG, SIGURG) != 0) return false;
+  const auto deadline = std::chrono::steady_clock::now() + within;
+  for (;;) {
+    if (::fcntl(file, F_SETLEASE, F_WRLCK) == 0) {
+      (void)::fcntl(file, F_SETLEASE, F_UNLCK);
+      return true;
+    }
+    if (errno != EAGAIN || std::chrono::steady_clock::now() >= deadline) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(200));
+  }
 }
 
 namespace {

@@ -47,6 +47,8 @@ class PosixFileSystem : public FileSystem {
   Status Sync(FileHandle file) override;
   void StartSync(FileHandle file, std::uint64_t offset,
                  std::uint64_t length) override;
+  bool AwaitSoleHandle(FileHandle file,
+                       std::chrono::milliseconds within) override;
   Status Lock(FileHandle file) override;
   Expected<bool> TryLock(FileHandle file) override;
   Status KeepAttributes(FileHandle file, const std::string& target) override;

@@ -215,6 +215,20 @@ TYPED_TEST(FileSystemContractTest, ALockKeepsOutLocksButNotReaders) {
   EXPECT_EQ(this->world_.Contents(file), "abcd");
 }
 
+TYPED_TEST(FileSystemContractTest, ASoleHandleIsToldOnlyOnceOthersAreGone) {
+  FileSystem& files = this->files();
+  const std::string file = this->In("a.txt");
+  this->world_.MakeFile(file, "abc");
+  auto mine = files.Open(file, OpenMode::kReadWrite);
+  auto other = files.Open(file, OpenMode::kRead);
+  ASSERT_TRUE(mine.ok() && other.ok());
+  EXPECT_FALSE(files.AwaitSoleHandle(*mine, std::chrono::milliseconds(20)));
+  EXPECT_TRUE(files.Close(*other).ok());
+  EXPECT_EQ(files.AwaitSoleHandle(*mine, std::chrono::milliseconds(0)),
+            files.capabilities().tells_sole_handle);
+  EXPECT_TRUE(files.Close(*mine).ok());
+}
+
 TYPED_TEST(FileSystemContractTest, RemoveTakesTheNameOfAnOpenFile) {
   FileSystem& files = this->files();
   const std::string file = this->In("a.txt");
