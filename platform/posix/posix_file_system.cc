@@ -29,8 +29,18 @@ namespace {
 // huge file is copied in steps the kernel can interrupt.
 constexpr std::uint64_t kKernelCopyChunk = std::uint64_t{1} << 30;
 
+// The kernel reads this much ahead of a file on its own: advice on a
+// smaller file changes nothing.
+constexpr off_t kDefaultReadAhead = 128 * 1024;
+
 Error ErrnoError(std::string_view action, std::string_view path) {
   return Error::FromErrno(errno, action, path);
+}
+
+// The program never changes its user while it runs: asked once.
+uid_t EffectiveUser() {
+  static const uid_t user = ::geteuid();
+  return user;
 }
 
 EntryInfo ToEntryInfo(const struct stat& st, bool hidden) {
@@ -47,7 +57,7 @@ EntryInfo ToEntryInfo(const struct stat& st, bool hidden) {
   info.size = static_cast<std::uint64_t>(st.st_size);
   info.id = FileId{st.st_dev, st.st_ino};
   info.links = static_cast<std::uint32_t>(st.st_nlink);
-  info.foreign_owner = st.st_uid != ::geteuid();
+  info.foreign_owner = st.st_uid != EffectiveUser();
   info.open_to_others = (st.st_mode & (S_IRWXG | S_IRWXO)) != 0;
   info.modified_ns = st.st_mtim.tv_sec * 1'000'000'000LL + st.st_mtim.tv_nsec;
   info.changed_ns = st.st_ctim.tv_sec * 1'000'000'000LL + st.st_ctim.tv_nsec;
@@ -64,10 +74,11 @@ bool IsHiddenName(const std::string& path) {
 // may have been put there to catch them, as the kernel's protected_regular
 // sees it.
 bool MayAppendTo(const std::string& folder, const struct stat& file) {
-  if (file.st_nlink <= 1 && file.st_uid == ::geteuid()) return true;
+  if (file.st_nlink <= 1 && file.st_uid == EffectiveUser()) return true;
   struct stat st;
   if (::stat(folder.c_str(), &st) != 0) return false;
-  return st.st_uid == ::geteuid() && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+  return st.st_uid == EffectiveUser() &&
+         (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
 int OpenFlags(OpenMode mode) {
@@ -215,7 +226,7 @@ Expected<std::optional<EntryInfo>> PosixFileSystem::StatTrusted(
       resolved = next;
       continue;
     }
-    if (st.st_uid != ::geteuid() && st.st_uid != 0) {
+    if (st.st_uid != EffectiveUser() && st.st_uid != 0) {
       return std::optional<EntryInfo>();
     }
     if (++links > kMaxLinks) return std::optional<EntryInfo>(EntryInfo{});
@@ -305,8 +316,9 @@ Expected<FileHandle> PosixFileSystem::Open(const std::string& path,
                      "that others may write: not written",
                  EPERM);
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  if (mode == OpenMode::kRead) {
+  // F_SETFL takes only the status flags of `flags`, O_NONBLOCK now cleared.
+  ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+  if (mode == OpenMode::kRead && st.st_size > kDefaultReadAhead) {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
   }
   Remember(fd, path);

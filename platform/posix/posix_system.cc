@@ -60,6 +60,24 @@ bool IsOneCharacter(std::string_view text) {
   return length == text.size();
 }
 
+// Returns the directory of the running program, or "." where the kernel
+// does not name it. The kernel names it by its resolved path: no link to
+// follow.
+std::string FindProgramDirectory() {
+  std::string self(256, '\0');
+  for (;;) {
+    const ssize_t length =
+        ::readlink("/proc/self/exe", self.data(), self.size());
+    if (length <= 0) return ".";
+    if (static_cast<std::size_t>(length) < self.size()) {
+      self.resize(static_cast<std::size_t>(length));
+      return PathSyntax::Posix().DirectoryOf(self);
+    }
+    if (self.size() >= PATH_MAX) return ".";
+    self.resize(self.size() * 2);
+  }
+}
+
 }  // namespace
 
 std::string DateSeparatorOf(std::string_view format) {
@@ -78,7 +96,8 @@ std::string DateSeparatorOf(std::string_view format) {
   return std::string(separator);
 }
 
-PosixProcess::PosixProcess(int argc, char** argv) {
+PosixProcess::PosixProcess(int argc, char** argv)
+    : program_directory_(FindProgramDirectory()) {
   for (int i = 1; i < argc; ++i) {
     if (i > 1) command_text_ += ' ';
     command_text_ += argv[i];
@@ -87,18 +106,7 @@ PosixProcess::PosixProcess(int argc, char** argv) {
 
 std::string PosixProcess::CommandText() { return command_text_; }
 
-std::string PosixProcess::ProgramDirectory() {
-  std::call_once(program_directory_once_, [this] {
-    // The kernel names the program by its resolved path: no link to follow.
-    char self[PATH_MAX];
-    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self);
-    program_directory_ =
-        length > 0 && static_cast<std::size_t>(length) < sizeof self
-            ? PathSyntax::Posix().DirectoryOf(std::string(self, length))
-            : ".";
-  });
-  return program_directory_;
-}
+std::string PosixProcess::ProgramDirectory() { return program_directory_; }
 
 Expected<std::string> PosixProcess::CurrentDirectory() {
   std::unique_ptr<char, decltype(&std::free)> cwd(::getcwd(nullptr, 0),

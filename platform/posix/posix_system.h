@@ -1,7 +1,6 @@
 // The running system's services on Linux.
 #pragma once
 
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -22,9 +21,8 @@ class PosixProcess : public Process {
 
  private:
   std::string command_text_;
-  // The program does not move while it runs: resolved once.
-  std::once_flag program_directory_once_;
-  std::string program_directory_;
+  // The program does not move while it runs: resolved once, at the start.
+  const std::string program_directory_;
 };
 
 class PosixClock : public Clock {
