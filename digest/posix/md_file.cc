@@ -173,14 +173,16 @@ int HashDescriptor(int fd, MD5_CTX& context, std::uint64_t length,
 int DigestFile(const char* file_name, std::uint64_t length, char* digest) {
   if (file_name == nullptr || digest == nullptr) return EINVAL;
   // Only regular files: a FIFO or device could stall the reads forever.
-  const int fd = ::open(file_name, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  constexpr int kFlags = O_RDONLY | O_CLOEXEC;
+  const int fd = ::open(file_name, kFlags | O_NONBLOCK);
   if (fd < 0) return errno;
   struct stat st;
   if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
     ::close(fd);
     return EINVAL;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  // F_SETFL takes only the status flags: O_NONBLOCK is cleared.
+  ::fcntl(fd, F_SETFL, kFlags);
   // Read-ahead matters from a few blocks on only.
   if (static_cast<std::uint64_t>(st.st_size) >= kReadSize) {
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
