@@ -102,30 +102,26 @@ bool IsLink(HANDLE entry, DWORD attributes) {
   return IsReparseTagNameSurrogate(tag.ReparseTag);
 }
 
-bool OwnedByTrustedUser(HANDLE entry) {
-  PSID owner = nullptr;
+std::optional<Security> ReadSecurity(HANDLE entry, SECURITY_INFORMATION what) {
+  Security read;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION,
-                        &owner, nullptr, nullptr, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
-    return false;
+  if (::GetSecurityInfo(entry, SE_FILE_OBJECT, what, &read.owner, nullptr,
+                        &read.access, nullptr, &descriptor) != ERROR_SUCCESS) {
+    return std::nullopt;
   }
-  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
-                                                                &::LocalFree);
-  return IsTrustedSid(owner);
+  read.descriptor.reset(descriptor);
+  return read;
+}
+
+bool OwnedByTrustedUser(HANDLE entry) {
+  const auto security = ReadSecurity(entry, OWNER_SECURITY_INFORMATION);
+  return security && IsTrustedSid(security->owner);
 }
 
 bool OthersMayAddFiles(HANDLE folder) {
-  PACL access = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(folder, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, &access, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
-    return true;
-  }
-  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
-                                                                &::LocalFree);
-  if (access == nullptr) return true;  // no list: everybody may
+  const auto security = ReadSecurity(folder, DACL_SECURITY_INFORMATION);
+  if (!security || security->access == nullptr) return true;
+  PACL access = security->access;
   constexpr DWORD kAdding =
       FILE_ADD_FILE | GENERIC_WRITE | GENERIC_ALL | WRITE_DAC | WRITE_OWNER;
   for (DWORD index = 0; index < access->AceCount; ++index) {

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,6 +36,19 @@ class HeldFolders {
  private:
   std::vector<HANDLE> handles_;
 };
+
+// What GetSecurityInfo hands out of an open entry's security descriptor:
+// its owner or its access list, which live as long as the descriptor.
+struct Security {
+  PSID owner = nullptr;
+  PACL access = nullptr;  // null: no list, everybody may do everything
+  std::unique_ptr<void, decltype(&::LocalFree)> descriptor{nullptr,
+                                                           &::LocalFree};
+};
+
+// Reads `what` (OWNER_SECURITY_INFORMATION, DACL_SECURITY_INFORMATION) of
+// the entry open as `entry` (with READ_CONTROL); nothing where it cannot.
+std::optional<Security> ReadSecurity(HANDLE entry, SECURITY_INFORMATION what);
 
 // Determines whether the entry open as `entry`, with `attributes`, is a
 // reparse point that stands for another name (a symbolic link, a junction),

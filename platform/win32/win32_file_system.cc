@@ -125,15 +125,9 @@ std::wstring WithoutLongPrefix(std::wstring path) {
 // Determines whether the file open as `handle` has the access list `like`
 // already, as a file made in its target's folder mostly has.
 bool SameAccessList(HANDLE handle, const ACL* like) {
-  PACL access = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(handle, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                        nullptr, nullptr, &access, nullptr,
-                        &descriptor) != ERROR_SUCCESS) {
-    return false;
-  }
-  std::unique_ptr<void, decltype(&::LocalFree)> free_descriptor(descriptor,
-                                                                &::LocalFree);
+  const auto security = win32::ReadSecurity(handle, DACL_SECURITY_INFORMATION);
+  if (!security) return false;
+  const ACL* access = security->access;
   if (access == nullptr || like == nullptr) return access == like;
   return access->AclSize == like->AclSize &&
          std::memcmp(access, like, access->AclSize) == 0;
