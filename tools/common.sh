@@ -18,7 +18,7 @@ PACKAGES=(
   libgtest-dev libgmock-dev
   xvfb xauth fonts-liberation
   clang libclang-rt-14-dev clang-format
-  dos2unix time hyperfine python3 locales
+  dos2unix time hyperfine python3 locales valgrind
   debhelper lintian man-db
 )
 
