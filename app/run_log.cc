@@ -1,6 +1,6 @@
 #include "app/run_log.h"
 
-#include <cstdio>
+#include "platform/decimal_text.h"
 
 namespace korvik {
 
@@ -10,14 +10,12 @@ void RunLog::AddLine(std::string_view line) {
 }
 
 std::string FormatLogDate(const std::tm& date, std::string_view separator) {
-  char day[12];
-  char month[12];
-  char year[12];
-  std::snprintf(day, sizeof day, "%02d", date.tm_mday);
-  std::snprintf(month, sizeof month, "%02d", date.tm_mon + 1);
-  std::snprintf(year, sizeof year, "%04d", date.tm_year + 1900);
-  std::string text(day);
-  text.append(separator).append(month).append(separator).append(year);
+  std::string text;
+  AppendZeroPadded(text, date.tm_mday, 2);
+  text += separator;
+  AppendZeroPadded(text, date.tm_mon + 1, 2);
+  text += separator;
+  AppendZeroPadded(text, date.tm_year + 1900, 4);
   return text;
 }
 

@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 
 #include "app/command_line.h"
+#include "app/run_log.h"
 #include "checksum/line_ends.h"
 #include "tests/fake_platform.h"
 
@@ -55,6 +57,23 @@ TEST_F(BatchRunTest, DateSeparatorComesFromTheLocale) {
         Log().find("Started : 06" + separator + "12" + separator + "2026 , "),
         std::string::npos)
         << Log();
+  }
+}
+
+TEST(RunLogTest, DateNumbersAreZeroPaddedAsPrintfWould) {
+  const struct {
+    int day, month, year;
+  } kDates[] = {{1, 1, 2026},   {9, 12, 1999}, {31, 10, 999},
+                {15, 6, 10000}, {28, 2, -45},  {0, 0, 1900}};
+  for (const auto& d : kDates) {
+    std::tm date{};
+    date.tm_mday = d.day;
+    date.tm_mon = d.month - 1;
+    date.tm_year = d.year - 1900;
+    char expected[64];
+    std::snprintf(expected, sizeof expected, "%02d-*-%02d-*-%04d", d.day,
+                  d.month, d.year);
+    EXPECT_EQ(FormatLogDate(date, "-*-"), expected);
   }
 }
 

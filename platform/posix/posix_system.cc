@@ -14,6 +14,7 @@
 #include <cwctype>
 #include <memory>
 
+#include "platform/decimal_text.h"
 #include "platform/path.h"
 
 namespace korvik {
@@ -145,6 +146,18 @@ std::string PosixLocale::DateSeparator() {
 }
 
 std::string PosixLocale::FormatTime(const std::tm& time) {
+  // Most locales write the time as hours, minutes and seconds of the
+  // 24-hour clock, which needs none of strftime's code.
+  const std::string_view format = ::nl_langinfo(T_FMT);
+  if (format == "%H:%M:%S" || format == "%T") {
+    std::string text;
+    AppendZeroPadded(text, time.tm_hour, 2);
+    text += ':';
+    AppendZeroPadded(text, time.tm_min, 2);
+    text += ':';
+    AppendZeroPadded(text, time.tm_sec, 2);
+    return text;
+  }
   char text[64];
   const std::size_t length = std::strftime(text, sizeof text, "%X", &time);
   return std::string(text, length);
