@@ -138,15 +138,29 @@ check_trailer() {
 
 # timed NAME ROUNDS RUNS HYPERFINE-ARGS...: one hyperfine call per round,
 # so the commands of a case take turns; goals.py joins the rounds' runs.
-# The command in after_round checks each round's result.
+# Each round starts with the next command (with its --prepare, if it has
+# one of its own): hyperfine's first command of a call runs a little
+# slower, and that must not always be the same one. The command in
+# after_round checks each round's result.
 after_round=(true)
 timed() {
-    local name=$1 rounds=$2 runs=$3 round
+    local name=$1 rounds=$2 runs=$3 round i options=() commands=() command=""
     shift 3
+    while (($#)); do
+        case $1 in
+            --prepare) command+="$(printf '%q %q ' "$1" "$2")" && shift 2 ;;
+            -n) commands+=("$command$(printf '%q %q %q' "$1" "$2" "$3")") && command="" && shift 3 ;;
+            *) options+=("$1") && shift ;;
+        esac
+    done
     for ((round = 0; round < rounds; round++)); do
+        local turn=()
+        for ((i = 0; i < ${#commands[@]}; i++)); do
+            eval "turn+=(${commands[(round + i) % ${#commands[@]}]})"
+        done
         # Its warnings about outliers go to the log: the medians bear them.
         hyperfine -N --style none --runs "$runs" --export-json "$results/$name.$round.json" \
-            "$@" >/dev/null 2>>"$results/hyperfine.log" ||
+            "${options[@]}" "${turn[@]}" >/dev/null 2>>"$results/hyperfine.log" ||
             die "hyperfine failed on case $name: $(tail -n 5 "$results/hyperfine.log")"
         "${after_round[@]}"
     done
