@@ -3,6 +3,8 @@
 #include <dlfcn.h>
 #include <langinfo.h>
 #include <locale.h>
+#include <sys/auxv.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -61,10 +63,38 @@ bool IsOneCharacter(std::string_view text) {
   return length == text.size();
 }
 
+// Returns the ordinary file `path` names, following links to it (as many
+// as the kernel would), or "" where it names something else.
+std::string OrdinaryFileAt(std::string path) {
+  const PathSyntax paths = PathSyntax::Posix();
+  for (int links = 0; links <= 40; ++links) {
+    struct stat entry;
+    if (::lstat(path.c_str(), &entry) != 0) return {};
+    if (S_ISREG(entry.st_mode)) return path;
+    if (!S_ISLNK(entry.st_mode)) return {};
+    char target[PATH_MAX];
+    const ssize_t length = ::readlink(path.c_str(), target, sizeof target);
+    if (length <= 0 || static_cast<std::size_t>(length) == sizeof target) {
+      return {};
+    }
+    const std::string_view to(target, static_cast<std::size_t>(length));
+    path = paths.IsAbsolute(to) ? std::string(to)
+                                : paths.Join(paths.DirectoryOf(path), to);
+  }
+  return {};
+}
+
 // Returns the directory of the running program, or "." where the kernel
-// does not name it. The kernel names it by its resolved path: no link to
-// follow.
+// does not name it. The absolute path the program was started by serves,
+// through any links to the program: asking the kernel for the program's
+// resolved path costs a small run more than a file's digest.
 std::string FindProgramDirectory() {
+  const auto* started = reinterpret_cast<const char*>(::getauxval(AT_EXECFN));
+  if (started != nullptr && started[0] == '/') {
+    const std::string program = OrdinaryFileAt(started);
+    if (!program.empty()) return PathSyntax::Posix().DirectoryOf(program);
+  }
+  // The kernel names the program by its resolved path: no link to follow.
   std::string self(256, '\0');
   for (;;) {
     const ssize_t length =

@@ -513,6 +513,44 @@ TEST_F(MissingLibraryTest, OneFunctionLibraryStillSealsAndVerifies) {
   EXPECT_THAT(ListDirectory(data_dir_), ElementsAre("plain.txt"));
 }
 
+// The digest library is looked for beside the program itself, however the
+// program was started: through links, as the installed command is, or by a
+// path relative to the current directory.
+TEST_F(MissingLibraryTest, DigestLibraryIsFoundBesideTheProgramNotItsLink) {
+  const std::string library = std::string(kProgramDirectory) + "/korvik.DLL";
+  const std::string links = root_ + "/links";
+  MakeDirectory(links, 0755);
+  // A library beside the links only: a run must not take it for the
+  // program's own.
+  std::filesystem::copy_file(library, links + "/korvik.DLL");
+  ASSERT_EQ(::symlink("../program/korvik", (links + "/korvik").c_str()), 0);
+  ASSERT_EQ(::symlink((links + "/korvik").c_str(), (links + "/k2").c_str()), 0);
+  const std::string path = Data("sealed.txt");
+  WriteFile(path, Sealed("body\r\n"));
+  const std::string relative =
+      std::filesystem::relative(lonely_program_, run_dir_).string();
+
+  Settings settings;
+  for (const std::string& start : {links + "/korvik", links + "/k2"}) {
+    SCOPED_TRACE(start);
+    settings.program = start;
+    ExpectLoggedRun(Korvik({"-V", path}, settings));
+    EXPECT_THAT(LastLog().lines,
+                Contains("Message :  Unexpected Error :  Checksum Library "
+                         "files korvik.DLL) are missing."));
+  }
+
+  std::filesystem::copy_file(library, root_ + "/program/korvik.DLL");
+  for (const std::string& start :
+       {links + "/korvik", links + "/k2", lonely_program_, relative}) {
+    SCOPED_TRACE(start);
+    settings.program = start;
+    ExpectLoggedRun(Korvik({"-V", path}, settings));
+    EXPECT_THAT(LastLog().lines,
+                Contains("Message : Checksum Matches File Contents."));
+  }
+}
+
 struct UnsealedCase {
   const char* test_name;
   std::string content;
