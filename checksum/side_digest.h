@@ -24,9 +24,9 @@ class SideDigest {
   SideDigest& operator=(const SideDigest&) = delete;
   ~SideDigest();  // waits for the block under way
 
-  // Waits for the block handed over before, then starts digesting `block`,
-  // which must stay unchanged until the next call. After a failure the
-  // blocks are no longer digested.
+  // Hands `block` over and waits until the block handed over before is
+  // digested. `block` must stay unchanged until the next call. After a
+  // failure the blocks are no longer digested.
   void Add(std::span<const char> block);
 
   // Returns the number of bytes handed over.
@@ -48,7 +48,8 @@ class SideDigest {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::span<const char> block_;  // guarded by mutex_, with the fields below
-  bool pending_ = false;         // block_ is handed over or being digested
+  bool pending_ = false;         // block_ waits for the worker
+  bool digesting_ = false;       // the worker is digesting a block
   bool stopping_ = false;
   Status failed_;
   std::thread worker_;  // last: starts once the fields above are made, where
