@@ -51,11 +51,12 @@ class SlowStream : public DigestStream {
 constexpr std::size_t kBlock = 4096;
 constexpr int kBlocks = 24;
 
-// Feeds kBlocks blocks through two buffers by turns, as the block reader
-// does, and returns what was fed.
-std::string FeedByTurns(SideDigest& side) {
-  std::array<std::string, 2> halves{std::string(kBlock, ' '),
-                                    std::string(kBlock, ' ')};
+// Two buffers used by turns, as the block reader's room; they must outlive
+// the digest of the last block.
+using Halves = std::array<std::string, 2>;
+
+// Feeds kBlocks blocks through `halves` and returns what was fed.
+std::string FeedByTurns(SideDigest& side, Halves& halves) {
   std::string fed;
   for (int block = 0; block < kBlocks; ++block) {
     std::string& half = halves[block % 2];
@@ -70,20 +71,22 @@ class SideDigestTest : public testing::TestWithParam<bool> {};
 
 TEST_P(SideDigestTest, DigestsEveryBlockAsItWasHandedOver) {
   SlowStream::Seen seen;
+  Halves halves;
   SideDigest side(std::make_unique<SlowStream>(seen, 0), GetParam());
-  const std::string fed = FeedByTurns(side);
+  const std::string fed = FeedByTurns(side, halves);
   auto digest = side.Finish();
   ASSERT_TRUE(digest.ok()) << digest.error().description();
   EXPECT_EQ(*digest, "digest of " + std::to_string(fed.size()) + " bytes");
   EXPECT_EQ(side.size(), fed.size());
   std::lock_guard lock(seen.mutex);
-  EXPECT_EQ(seen.bytes, fed) << "a block changed before it was digested";
+  EXPECT_TRUE(seen.bytes == fed) << "a block changed before it was digested";
 }
 
 TEST_P(SideDigestTest, AFailureEndsTheDigestAndIsReported) {
   SlowStream::Seen seen;
+  Halves halves;
   SideDigest side(std::make_unique<SlowStream>(seen, 3), GetParam());
-  FeedByTurns(side);
+  FeedByTurns(side, halves);
   auto digest = side.Finish();
   ASSERT_FALSE(digest.ok());
   EXPECT_EQ(digest.error().description(), "read: the disk went away");
