@@ -93,6 +93,24 @@ class Folder {
   std::wstring path_;
 };
 
+// Starts `command` in `folder`. Under load, Wine now and then reports
+// ERROR_INTERNAL_ERROR when a new process dies while Wine itself is still
+// setting it up, before any of the program runs: such a start is tried
+// again.
+bool Start(std::wstring command, const std::wstring& folder,
+           PROCESS_INFORMATION& process) {
+  for (int attempt = 0;; ++attempt) {
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
+                         nullptr, folder.c_str(), &startup, &process)) {
+      return true;
+    }
+    if (::GetLastError() != ERROR_INTERNAL_ERROR || attempt == 2) return false;
+    ::Sleep(500);
+  }
+}
+
 struct Outcome {
   DWORD exit_code = 0;
   std::string log;      // what this run appended to ravlo.log
@@ -115,12 +133,9 @@ class BatchTest : public testing::Test {
     const std::string before = ReadFile(log_path);
     std::wstring command = L"\"" + (program_ / L"korvik.exe") + L"\" ";
     command += arguments;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     Outcome run;
-    if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0,
-                          nullptr, run_.path().c_str(), &startup, &process)) {
+    if (!Start(command, run_.path(), process)) {
       ADD_FAILURE() << "cannot start korvik.exe: " << ::GetLastError();
       return run;
     }
@@ -305,13 +320,8 @@ TEST_F(BatchTest, ParallelRunsFromOneFolderTakeTurns) {
   for (int i = 0; i < kRuns; ++i) {
     const std::wstring data = data_ / (L"f" + std::to_wstring(i) + L".txt");
     WriteFile(data, "line " + std::to_string(i) + "\rnext\r");
-    std::wstring command =
-        L"\"" + (program_ / L"korvik.exe") + L"\" -A " + data;
-    STARTUPINFOW startup{};
-    startup.cb = sizeof startup;
-    ASSERT_TRUE(::CreateProcessW(nullptr, command.data(), nullptr, nullptr,
-                                 FALSE, 0, nullptr, run_.path().c_str(),
-                                 &startup, &processes[i]));
+    ASSERT_TRUE(Start(L"\"" + (program_ / L"korvik.exe") + L"\" -A " + data,
+                      run_.path(), processes[i]));
   }
   for (PROCESS_INFORMATION& process : processes) {
     ::WaitForSingleObject(process.hProcess, 120'000);
