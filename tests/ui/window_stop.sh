@@ -12,53 +12,17 @@ screenshot=${2:-}
 readonly WINDOW_CAPTION="Korvik Checksum Generation Utility"
 readonly BOX_CAPTION="Korvik Checksum Utility"
 
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "$0")/../x11/display.sh"
 
 work=$(mktemp -d)
-pids=()
+korvik=""
 finish() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  wait 2>/dev/null || true
+  [ -z "$korvik" ] || kill "$korvik" 2>/dev/null || true
+  stop_display
   rm -rf "$work"
 }
 trap finish EXIT
-
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp \
-  3>"$work/display" </dev/null >/dev/null 2>&1 &
-pids+=($!)
-for _ in $(seq 100); do
-  [ -s "$work/display" ] && break
-  sleep 0.1
-done
-[ -s "$work/display" ] || fail "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-unset WAYLAND_DISPLAY QT_QPA_PLATFORM
-openbox --sm-disable </dev/null >/dev/null 2>&1 &
-pids+=($!)
-# A window mapped while the window manager starts up may stay unmapped:
-# the program starts once openbox has made its own (unshown) window.
-for _ in $(seq 100); do
-  xdotool search --name '^Openbox$' >/dev/null 2>&1 && break
-  sleep 0.1
-done
-
-# find_window TITLE_PATTERN: the id of a shown window whose whole title
-# matches the pattern.
-find_window() {
-  xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .
-}
-
-# wait_for_window TITLE_PATTERN [SECONDS]
-wait_for_window() {
-  for _ in $(seq $((${2:-60} * 10))); do
-    find_window "$1" >/dev/null && return 0
-    sleep 0.1
-  done
-  return 1
-}
+start_display
 
 folder="$work/data"
 mkdir "$folder"
@@ -66,15 +30,8 @@ data="$folder/large.bin"
 truncate -s 4G "$data"
 before=$(stat -c '%s %Y %b' "$data")
 
-# activate TITLE_PATTERN: gives the window the focus, for the keys after.
-activate() {
-  xdotool windowactivate --sync "$(find_window "$1")" 2>/dev/null || true
-  sleep 0.3
-}
-
 (cd "$folder" && exec "$program_dir/korvik" 2>"$work/korvik.err") &
 korvik=$!
-pids+=($korvik)
 wait_for_window "$BOX_CAPTION" || fail "no question: $(cat "$work/korvik.err")"
 # A key pressed before the question has the focus goes nowhere: try again.
 for _ in 1 2 3; do
@@ -97,23 +54,11 @@ if [ -n "$screenshot" ]; then
   import -window "$(find_window "$progress")" -frame "$screenshot" ||
     import -window root png:- | convert png:- -trim +repage "$screenshot"
 fi
-for _ in $(seq 100); do
-  second=$(xdotool getwindowname "$(find_window "$progress")")
-  [ "$second" != "$first" ] && break
-  sleep 0.1
-done
-[ "$second" != "$first" ] || fail "the progress stands still at \"$first\""
+second=$(next_title "$progress" "$first") ||
+  fail "the progress stands still at \"$first\""
 
 xdotool key Escape
 wait_for_window "$BOX_CAPTION" 5 || fail "no message after Esc"
-# wait_for_no_window TITLE_PATTERN SECONDS: waits for the window to go.
-wait_for_no_window() {
-  for _ in $(seq $(($2 * 10))); do
-    find_window "$1" >/dev/null || return 0
-    sleep 0.1
-  done
-  return 1
-}
 for _ in 1 2 3; do
   activate "$BOX_CAPTION"
   xdotool key Return

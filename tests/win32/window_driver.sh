@@ -8,11 +8,7 @@ readonly QUESTION_CAPTION="Korvik Checksum Utility"
 readonly WINDOW_CAPTION="Korvik Checksum Generation Utility"
 readonly TXTHASH_ID=106
 
-# fail MESSAGE: ends the script with MESSAGE.
-fail() {
-  echo "FAIL: $*" >&2
-  exit 1
-}
+source "$(dirname "${BASH_SOURCE[0]}")/../x11/display.sh"
 
 # copy_program FOLDER: korvik.exe and korvik.DLL alone in FOLDER.
 copy_program() {
@@ -24,24 +20,6 @@ windows_path() {
   printf 'Z:%s' "${1//\//\\}"
 }
 
-# find_window CAPTION: prints the X window id of the shown window whose
-# title is CAPTION exactly; fails where there is none. xdotool's own --sync
-# gives up when a window vanishes while it looks.
-find_window() {
-  xdotool search --onlyvisible --name "^$1\$" 2>/dev/null | head -n1 | grep .
-}
-
-# wait_for_window CAPTION [SECONDS]: waits for the window CAPTION, by
-# default up to 60 seconds; fails where it does not come.
-wait_for_window() {
-  local tries=$((${2:-60} * 4))
-  for _ in $(seq "$tries"); do
-    find_window "$1" >/dev/null && return 0
-    sleep 0.25
-  done
-  return 1
-}
-
 # start_window FOLDER: starts FOLDER's korvik.exe without arguments in
 # FOLDER, answers Yes to the question with its access key and waits for
 # the window; sets KORVIK_PID.
@@ -51,15 +29,13 @@ start_window() {
   wait_for_window "$QUESTION_CAPTION" || fail "no question"
   # A key pressed before the question has the focus goes nowhere: try again.
   for _ in 1 2 3; do
-    xdotool windowactivate --sync "$(find_window "$QUESTION_CAPTION")" \
-      2>/dev/null || true
+    activate "$QUESTION_CAPTION"
     xdotool key y
     wait_for_window "$WINDOW_CAPTION" 10 && break
   done
   wait_for_window "$WINDOW_CAPTION" 1 || fail "no window after Yes"
-  xdotool windowactivate --sync "$(find_window "$WINDOW_CAPTION")" \
-    2>/dev/null || true
-  sleep 0.5
+  activate "$WINDOW_CAPTION"
+  sleep 0.2
 }
 
 # control_text ID: the text of the window's control ID.

@@ -33,13 +33,8 @@ if [ -n "$screenshot" ]; then
   wait_for_window "$WINDOW_CAPTION .* Verifying [0-9]+ % \\(about .*" 10 || true
   import -window root png:- | convert png:- -trim +repage "$screenshot"
 fi
-second=$first
-for _ in $(seq 100); do
-  second=$(xdotool getwindowname "$(find_window "$progress")")
-  [ "$second" != "$first" ] && break
-  sleep 0.1
-done
-[ "$second" != "$first" ] || fail "the progress stands still at \"$first\""
+second=$(next_title "$progress" "$first") ||
+  fail "the progress stands still at \"$first\""
 
 xdotool key Escape
 wait_for_window "$QUESTION_CAPTION" 5 || fail "no message after Esc"
