@@ -25,8 +25,8 @@ class SideDigest {
   ~SideDigest();  // waits for the block under way
 
   // Hands `block` over and waits until the block handed over before is
-  // digested. `block` must stay unchanged until the next call. After a
-  // failure the blocks are no longer digested.
+  // digested. `block` must stay unchanged until the next call returns (or
+  // Wait or Finish does). After a failure the blocks are no longer digested.
   void Add(std::span<const char> block);
 
   // Returns the number of bytes handed over.
