@@ -15,7 +15,6 @@
 #include <deque>
 #include <memory>
 #include <mutex>
-#include <random>
 #include <set>
 #include <thread>
 #include <vector>
@@ -79,6 +78,30 @@ bool MayAppendTo(const std::string& folder, const struct stat& file) {
   if (::stat(folder.c_str(), &st) != 0) return false;
   return st.st_uid == EffectiveUser() &&
          (st.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// A held file goes into place through a hidden name beside its target: the
+// first of these that is free. A run killed between the two steps leaves
+// its file there, which the next run placing that target removes.
+constexpr int kPlacingNames = 100;
+
+// Removes the file `path` names where it is a file of this user's alone that
+// no run holds: one whose run ended before it took its place. Answers
+// whether it did.
+bool RemoveAbandoned(const std::string& path) {
+  const int fd =
+      ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat held;
+  struct stat named;
+  const bool removed =
+      ::fstat(fd, &held) == 0 && S_ISREG(held.st_mode) &&
+      held.st_uid == EffectiveUser() && held.st_nlink == 1 &&
+      ::flock(fd, LOCK_EX | LOCK_NB) == 0 &&
+      ::lstat(path.c_str(), &named) == 0 && named.st_dev == held.st_dev &&
+      named.st_ino == held.st_ino && ::unlink(path.c_str()) == 0;
+  ::close(fd);
+  return removed;
 }
 
 int OpenFlags(OpenMode mode) {
@@ -666,15 +689,20 @@ Status PosixFileSystem::LinkIntoPlace(FileHandle file,
   const std::string folder = Anchored(paths.DirectoryOf(target));
   std::string prefix = ".";
   prefix.append(paths.BaseName(target).substr(0, 200)).append(".korvik-");
-  std::random_device seed;
   std::string beside;
-  for (int attempt = 0;; ++attempt) {
-    beside = folder + "/" + prefix + std::to_string(seed() % 1'000'000);
+  for (int turn = 0, attempt = 0;; ++attempt) {
+    beside = folder + "/" + prefix + std::to_string(turn);
     if (::linkat(AT_FDCWD, handle_name.c_str(), AT_FDCWD, beside.c_str(),
                  AT_SYMLINK_FOLLOW) == 0) {
       break;
     }
-    if (errno != EEXIST || attempt == 100) {
+    if (errno != EEXIST) {
+      return ErrnoError("link to '" + target + "' from", replacement);
+    }
+    // A name another run holds, or that is not this user's, is passed by.
+    if (!RemoveAbandoned(beside)) ++turn;
+    if (turn == kPlacingNames || attempt == 2 * kPlacingNames) {
+      errno = EEXIST;
       return ErrnoError("link to '" + target + "' from", replacement);
     }
   }

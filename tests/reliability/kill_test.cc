@@ -1,7 +1,9 @@
 // The seal of a large file, killed with SIGKILL at random instants: the
 // data file is always whole (as it was, completely rewritten, or rewritten
 // and sealed), and the next run seals it and cleans up after the killed one.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -155,6 +157,53 @@ TEST(KillTest, SealKilledAtAnyInstantLosesNoFile) {
   EXPECT_EQ(lost, 0);
   EXPECT_GE(kills, 10) << "too few kills in the time allowed";
   EXPECT_GE(kills - finished_first, kills / 4) << "too few kills hit a run";
+}
+
+// A run killed after its finished file took a hidden name beside the data
+// file, and before it took the data file's place, leaves it there: the next
+// seal of that file removes it, and passes by one that a run still holds or
+// that has further names.
+TEST(KillTest, AFileLeftOnItsWayIntoPlaceGoesWithTheNextSeal) {
+  Workspace workspace;
+  const std::string path = workspace.Data("data.txt");
+  const std::string text = "first\rsecond\r";  // rewritten whole
+  const std::string sealed =
+      reference::Rewrite(text) + cli::Md5Hex(reference::Rewrite(text));
+  const std::string first = workspace.Data(".data.txt.korvik-0");
+  const std::string second = workspace.Data(".data.txt.korvik-1");
+
+  WriteWhole(path, text);
+  WriteWhole(first, "left by a killed run");
+  ExpectLoggedRun(cli::Run(workspace.Korvik({"-A", path}), 120));
+  EXPECT_TRUE(FileEquals(path, sealed));
+  EXPECT_EQ(cli::ListDirectory(workspace.data()),
+            std::vector<std::string>{"data.txt"});
+
+  // Held by a run that is still placing it.
+  WriteWhole(path, text);
+  WriteWhole(first, "being placed");
+  const int held = ::open(first.c_str(), O_RDONLY | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  ExpectLoggedRun(cli::Run(workspace.Korvik({"-A", path}), 120));
+  ::close(held);
+  EXPECT_TRUE(FileEquals(path, sealed));
+  EXPECT_TRUE(FileEquals(first, "being placed"));
+  EXPECT_EQ(cli::ListDirectory(workspace.data()),
+            (std::vector<std::string>{".data.txt.korvik-0", "data.txt"}));
+
+  // A second name of a file elsewhere is nobody's leftover.
+  const std::string elsewhere = workspace.InRun("kept.txt");
+  WriteWhole(elsewhere, "kept");
+  ASSERT_EQ(::unlink(first.c_str()), 0);
+  ASSERT_EQ(::link(elsewhere.c_str(), first.c_str()), 0);
+  WriteWhole(path, text);
+  ExpectLoggedRun(cli::Run(workspace.Korvik({"-A", path}), 120));
+  EXPECT_TRUE(FileEquals(path, sealed));
+  EXPECT_TRUE(FileEquals(first, "kept"));
+  EXPECT_FALSE(cli::ListDirectory(workspace.data()) ==
+               std::vector<std::string>{"data.txt"});
+  EXPECT_EQ(::access(second.c_str(), F_OK), -1);
 }
 
 }  // namespace
