@@ -114,7 +114,6 @@ bool RewriteWorkFile::StillNamed() {
 
 Status RewriteWorkFile::Fill(FileHandle data, DigestSink& digest,
                              Progress& progress) {
-  LineEndWriter writer;
   // Two by turns: the other core digests one while the next is made.
   std::string outputs[2];
   for (std::string& output : outputs) output.reserve(2 * kRewriteBlock + 2);
@@ -143,7 +142,7 @@ Status RewriteWorkFile::Fill(FileHandle data, DigestSink& digest,
   BlockReader reader(files_, progress, kRewriteBlock);
   const BlockReader::Consume convert = [&](std::span<const char> block) {
     std::string& output = next_output();
-    writer.Convert(block, output);
+    lines_.Convert(block, output);
     return emit(output);
   };
   // Read to the end as it is once the end is reached: bytes appended while
@@ -162,49 +161,85 @@ Status RewriteWorkFile::Fill(FileHandle data, DigestSink& digest,
       break;
     }
   }
-  std::string& output = next_output();
-  writer.Finish(output);
-  emit(output);
+  // The last line's end is added once no writer can be part-way through
+  // that line (FinishLines).
   written_ = offset;
   return written;
 }
 
+Status RewriteWorkFile::FinishLines(DigestSink& digest) {
+  std::string output;
+  lines_.Finish(output);
+  if (output.empty()) return Status::Ok();
+  auto now = files_.StatHandle(handle_);
+  if (!now.ok()) return now.status();
+  if (now->size != written_) return ChangedMeanwhile();
+  if (Status added = files_.WriteAtEnd(handle_, output); !added.ok()) {
+    return added;
+  }
+  digest.Add(output);
+  digest.Wait();  // `output` goes with this call
+  written_ += output.size();
+  return Status::Ok();
+}
+
 Expected<bool> RewriteWorkFile::CarryOver(FileHandle data, DigestSink& digest) {
   // The second look, once the new file is in place.
-  if (looked_ && !files_.AwaitSoleHandle(data, kWritersWait)) {
+  const bool last = looked_;
+  if (last && !files_.AwaitSoleHandle(data, kWritersWait)) {
     std::this_thread::sleep_for(kWritesInFlight);
   }
   looked_ = true;
   bool carried = false;
+  bool may_wait = !last;
+  int waits = 0;
   for (;;) {
     auto old = files_.StatHandle(data);
     if (!old.ok()) return old.error();
-    if (old->size == read_.size && old->modified_ns == read_.modified_ns) break;
+    if (old->size == read_.size && old->modified_ns == read_.modified_ns) {
+      // A read may end inside a write still under way, and so inside a line,
+      // which must not be ended there: before the new file takes the data
+      // file's place, the end is added once the writers have let go of the
+      // old file (where the system tells) and it has not grown meanwhile.
+      if (may_wait) {
+        may_wait = files_.AwaitSoleHandle(data, kWritersWait) &&
+                   ++waits < kWorkFileAttempts;
+        auto settled = files_.StatHandle(data);
+        if (!settled.ok()) return settled.error();
+        if (settled->size != read_.size ||
+            settled->modified_ns != read_.modified_ns) {
+          continue;
+        }
+      }
+      const std::uint64_t before = written_;
+      if (Status ended = FinishLines(digest); !ended.ok()) return ended.error();
+      carried = carried || written_ != before;
+      break;
+    }
     if (old->size <= read_.size) return ChangedMeanwhile();
     auto now = files_.StatHandle(handle_);
     if (!now.ok()) return now.error();
     // The new bytes go after the last ones read, or after any that reached
     // the new file first: kept either way, in order only in the first.
     const bool in_order = now->size == written_;
-    LineEndWriter writer;
     std::string output;
     SilentProgress unwatched;  // a step too short to stop
     BlockReader reader(files_, unwatched, kRewriteBlock);
     auto reached = reader.Read(
         data,
         [&](std::span<const char> block) {
-          writer.Convert(block, output);
+          lines_.Convert(block, output);
           return true;
         },
         read_.size);
     if (!reached.ok()) return reached.error();
-    writer.Finish(output);
     if (Status added = files_.WriteAtEnd(handle_, output); !added.ok()) {
       return added.error();
     }
     carried = true;
     if (!in_order) return ChangedMeanwhile();
     digest.Add(output);
+    digest.Wait();  // `output` goes with this turn
     written_ += output.size();
     auto after = files_.StatHandle(data);
     if (!after.ok()) return after.error();
@@ -220,6 +255,8 @@ Status RewriteWorkFile::Replace(const std::string& target,
   Settle carry_over;
   if (data != kNoFile) {
     carry_over = [this, data, &digest] { return CarryOver(data, digest); };
+  } else if (Status ended = FinishLines(digest); !ended.ok()) {
+    return ended;  // nobody writes to a file held this way
   }
   if (Status moved =
           files_.Replace(handle_, path_, target, expected, carry_over);

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "checksum/digest_route.h"
+#include "checksum/line_ends.h"
 #include "checksum/progress.h"
 #include "platform/file_system.h"
 #include "platform/result.h"
@@ -56,6 +57,9 @@ class RewriteWorkFile {
   // in a file of this user's; removes one no run holds, and anything that
   // is no file of this user's alone at once.
   Status ClearTaken();
+  // Adds the end of the last line where it has none yet, after the bytes
+  // written so far; fails where others wrote to the file meanwhile.
+  Status FinishLines(DigestSink& digest);
   // Removes what stands under the name instead of a usable work file.
   Status RemoveLeftover();
   // Determines whether the name still leads to the file held.
@@ -72,6 +76,7 @@ class RewriteWorkFile {
   // written for it.
   EntryInfo read_;
   std::uint64_t written_ = 0;
+  LineEndWriter lines_;  // across the fill and the carry-overs
   bool looked_ = false;  // CarryOver ran before
 };
 

@@ -54,8 +54,12 @@ Status FileSystem::Replace(FileHandle replacement_file,
   }
   Status placed = Place(replacement_file, replacement, target);
   if (!placed.ok() && placed.error().kind() == ErrorKind::kCrossDevice) {
-    // A copy across volumes is another file: nothing more goes into it.
-    placed = CopyIntoPlace(replacement_file, replacement, target);
+    // A copy across volumes is another file: nothing more goes into it, so
+    // the last look comes first.
+    placed = SettleReplacement(*this, settle, replacement_file);
+    if (placed.ok()) {
+      placed = CopyIntoPlace(replacement_file, replacement, target);
+    }
   } else if (placed.ok()) {
     placed = SettleReplacement(*this, settle, replacement_file);
   }

@@ -78,7 +78,8 @@ enum class OpenMode {
 // open: the digest library reads work files the program is still writing.
 
 // Run by Replace once the new file is complete and flushed, just before it
-// takes the target's place, and again right after: it may add bytes at the
+// takes the target's place, and again right after (or, where the new file
+// is copied across volumes, right before the copy): it may add bytes at the
 // new file's end, and answers whether it did. A failure before stops the
 // replacement, changing nothing.
 using Settle = std::function<Expected<bool>()>;

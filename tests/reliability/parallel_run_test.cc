@@ -2,15 +2,19 @@
 // them: eight at a time seal hundreds of small files, then eight at a time
 // verify them, several verifying one file at the same moment. Every run
 // keeps to its own file and writes its own whole run log.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <deque>
 #include <iostream>
 #include <map>
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/fuzz/reference_lines.h"
@@ -158,6 +162,28 @@ TEST(ParallelRunTest, RunsFromOneDirectoryKeepFilesAndLogsApart) {
             << std::endl;
   RecordProperty("parallel_runs", static_cast<int>(runs));
   RecordProperty("run_logs_checked", static_cast<int>(logs.size()));
+}
+
+// A writer appending to a file while it is rewritten: a line the rewrite
+// met half written is kept whole, not ended where the rewrite stopped
+// reading and continued after.
+TEST(ParallelRunTest, ALineHalfWrittenDuringARewriteStaysWhole) {
+  Workspace workspace;
+  const std::string path = workspace.Data("journal.txt");
+  WriteWhole(path, "one\rtwo\r");  // lone CRs: rewritten whole
+  const int writer = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(writer, 0);
+  ASSERT_EQ(::write(writer, "thr", 3), 3);
+
+  cli::Child seal(workspace.Korvik({"-A", path}));
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(::write(writer, "ee\r", 3), 3);
+  ::close(writer);
+  ExpectLoggedRun(seal.Wait(60));
+
+  const std::string rewritten = "one\r\ntwo\r\nthree\r\n";
+  EXPECT_TRUE(FileEquals(path, rewritten + cli::Md5Hex(rewritten)))
+      << cli::ReadFile(path);
 }
 
 }  // namespace
