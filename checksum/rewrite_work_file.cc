@@ -17,6 +17,9 @@ constexpr int kWorkFileAttempts = 100;
 // before the new one took its place to let it go; what they wrote is
 // carried over.
 constexpr std::chrono::milliseconds kWritersWait{500};
+// How many times the first look waits for writers to let go of the old file
+// while they keep adding to it; past that, its last line is ended as read.
+constexpr int kWritersWaits = 100;
 // Where the system cannot tell who holds the old file, a write begun on it
 // just before the new one took its place lands within this time.
 constexpr std::chrono::milliseconds kWritesInFlight{2};
@@ -203,7 +206,7 @@ Expected<bool> RewriteWorkFile::CarryOver(FileHandle data, DigestSink& digest) {
       // old file (where the system tells) and it has not grown meanwhile.
       if (may_wait) {
         may_wait = files_.AwaitSoleHandle(data, kWritersWait) &&
-                   ++waits < kWorkFileAttempts;
+                   ++waits < kWritersWaits;
         auto settled = files_.StatHandle(data);
         if (!settled.ok()) return settled.error();
         if (settled->size != read_.size ||
