@@ -196,10 +196,14 @@ Expected<bool> RewriteWorkFile::CarryOver(FileHandle data, DigestSink& digest) {
   bool carried = false;
   bool may_wait = !last;
   int waits = 0;
+  // The old file as the rewrite last read it to its end.
+  auto as_read = [this](const EntryInfo& old) {
+    return old.size == read_.size && old.modified_ns == read_.modified_ns;
+  };
   for (;;) {
     auto old = files_.StatHandle(data);
     if (!old.ok()) return old.error();
-    if (old->size == read_.size && old->modified_ns == read_.modified_ns) {
+    if (as_read(*old)) {
       // A read may end inside a write still under way, and so inside a line,
       // which must not be ended there: before the new file takes the data
       // file's place, the end is added once the writers have let go of the
@@ -209,10 +213,7 @@ Expected<bool> RewriteWorkFile::CarryOver(FileHandle data, DigestSink& digest) {
                    ++waits < kWritersWaits;
         auto settled = files_.StatHandle(data);
         if (!settled.ok()) return settled.error();
-        if (settled->size != read_.size ||
-            settled->modified_ns != read_.modified_ns) {
-          continue;
-        }
+        if (!as_read(*settled)) continue;
       }
       const std::uint64_t before = written_;
       if (Status ended = FinishLines(digest); !ended.ok()) return ended.error();
